@@ -1,0 +1,117 @@
+#pragma once
+
+// The GPU layer: the compute operations the load, the sizing and the display name need,
+// shaped as a device that makes queues, command buffers, GPU-only buffers, matrices and
+// multiplication kernels. Backends (CUDA + cuBLAS, CPU + CBLAS) and test fakes implement it.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ventaro::gpu {
+
+/// Element type of a matrix. The value is the one the display layer uses for a 32-bit float.
+enum class DataType : std::uint32_t { float32 = 0x10000020 };
+
+/// Resource options of a new buffer. Private storage is GPU-only memory.
+enum class ResourceOptions : std::uint64_t { storageModePrivate = 32 };
+
+/// The error a command buffer ended with.
+struct CommandError {
+  std::string message;
+};
+
+/// Memory owned by a device. Never read or written by the processor in the load.
+class Buffer {
+public:
+  virtual ~Buffer() = default;
+  virtual std::uint64_t length() const = 0;
+};
+
+/// Layout of a matrix inside a buffer: rows, columns, bytes per row, element type.
+struct MatrixDescriptor {
+  std::int64_t rows = 0;
+  std::int64_t columns = 0;
+  std::uint64_t rowBytes = 0;
+  DataType dataType = DataType::float32;
+};
+
+/// A matrix over a buffer with a descriptor. Keeps its buffer alive.
+class Matrix {
+public:
+  virtual ~Matrix() = default;
+  virtual const MatrixDescriptor& descriptor() const = 0;
+};
+
+/// A batch of work for the device. Work encoded into it runs in encoding order, after commit.
+/// Matrices encoded into it must outlive its completion.
+class CommandBuffer {
+public:
+  virtual ~CommandBuffer() = default;
+  /// Submits everything encoded so far, as one submission. Called at most once.
+  virtual void commit() = 0;
+  /// Returns when all committed work has finished (at once when nothing was committed).
+  virtual void waitUntilCompleted() = 0;
+  /// The error the buffer ended with, or none. Meaningful after waitUntilCompleted.
+  virtual std::optional<CommandError> error() const = 0;
+};
+
+/// Makes command buffers for one device.
+class CommandQueue {
+public:
+  virtual ~CommandQueue() = default;
+  /// A new command buffer, or null when none can be made.
+  virtual std::unique_ptr<CommandBuffer> commandBuffer() = 0;
+};
+
+/// A kernel computing result = left × right (no transposition), FP32.
+class MatrixMultiplication {
+public:
+  virtual ~MatrixMultiplication() = default;
+  /// Appends one multiplication to the command buffer, to run after the work encoded before
+  /// it. The three matrices may be one and the same. A failure to encode is reported by the
+  /// command buffer's error, never by an exception.
+  virtual void encodeToCommandBuffer(CommandBuffer& commandBuffer, Matrix& left, Matrix& right,
+                                     Matrix& result) = 0;
+};
+
+/// One compute device.
+class Device {
+public:
+  virtual ~Device() = default;
+  virtual std::string name() const = 0;
+  /// Bytes of memory the device recommends a workload to use at most.
+  virtual std::uint64_t recommendedMaxWorkingSetSize() const = 0;
+  /// Bytes per row for a matrix of `columns` elements of `dataType`; at least 4 × columns.
+  virtual std::uint64_t rowBytesFromColumns(std::int64_t columns, DataType dataType) const = 0;
+  /// A new command queue, or null when none can be made.
+  virtual std::unique_ptr<CommandQueue> newCommandQueue() = 0;
+  /// A new buffer of `length` bytes, or null when it cannot be allocated.
+  virtual std::shared_ptr<Buffer> newBuffer(std::uint64_t length, ResourceOptions options) = 0;
+  /// A matrix over `buffer`, or null when the buffer is too small for the descriptor.
+  virtual std::unique_ptr<Matrix> newMatrix(std::shared_ptr<Buffer> buffer,
+                                            const MatrixDescriptor& descriptor) = 0;
+  /// A multiplication kernel of the given sizes, or null when it cannot be made.
+  virtual std::unique_ptr<MatrixMultiplication>
+  newMatrixMultiplication(std::int64_t resultRows, std::int64_t resultColumns,
+                          std::int64_t interiorColumns) = 0;
+};
+
+/// The machine's devices. The process-wide instance comes from systemGpuPlatform(); tests
+/// hand their own to the code under test.
+class GpuPlatform {
+public:
+  virtual ~GpuPlatform() = default;
+  /// The machine's GPUs (the CPU device is never listed). Empty without a driver or device.
+  virtual std::vector<std::shared_ptr<Device>> copyAllDevices() = 0;
+  /// The default device: the first GPU, else the CPU device. The same object every time.
+  /// Null only where a platform has no device at all (never the system platform).
+  virtual std::shared_ptr<Device> createSystemDefaultDevice() = 0;
+};
+
+/// The platform of the real backends that CMake built.
+GpuPlatform& systemGpuPlatform();
+
+} // namespace ventaro::gpu
