@@ -8,7 +8,7 @@ packages=(
   libglib2.0-dev libopenblas-dev
   libgtest-dev libgmock-dev
   dbus dbus-daemon python3 python3-dbusmock python3-gi
-  clang-format
+  clang-format desktop-file-utils
 )
 
 missing=()

@@ -1,0 +1,85 @@
+#pragma once
+
+// The process's application object: a main queue with delayed work items and a termination
+// request, and the delegate it reports the start and the end of the process to.
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <utility>
+
+typedef struct _GMainLoop GMainLoop;
+
+namespace ventaro {
+
+/// Receives the two moments of the process's life that the application reports.
+class ApplicationDelegate {
+public:
+  virtual ~ApplicationDelegate() = default;
+  /// Called once, from inside the running main loop, before any work item runs.
+  virtual void applicationDidFinishLaunching() = 0;
+  /// Called once, after the main loop has stopped for a termination request.
+  virtual void applicationWillTerminate() = 0;
+};
+
+class Application {
+public:
+  using WorkItem = std::function<void()>;
+
+  virtual ~Application() = default;
+  /// Runs `work` once on the main queue, at or after `seconds` from now. Work items run one at
+  /// a time, in the order of their deadlines (equal deadlines in the order they were added).
+  /// A negative or not-a-number delay counts as 0.
+  virtual void asyncAfter(double seconds, WorkItem work) = 0;
+  /// Requests termination. The caller's routine runs on to its end; then the main loop stops,
+  /// no further work item runs, and the delegate hears `applicationWillTerminate`.
+  virtual void terminate(ApplicationDelegate* sender) = 0;
+};
+
+/// The application on the GLib main loop of the default main context. Work items wait in one
+/// queue ordered by deadline; a single millisecond timeout is armed for the earliest of them,
+/// and one work item runs per dispatch, so other event sources are served in between. A
+/// deadline is never met early, and any delay, however long, is an orderly wait.
+class GlibApplication final : public Application {
+public:
+  GlibApplication() = default;
+  ~GlibApplication() override;
+  GlibApplication(const GlibApplication&) = delete;
+  GlibApplication& operator=(const GlibApplication&) = delete;
+
+  void asyncAfter(double seconds, WorkItem work) override;
+  void terminate(ApplicationDelegate* sender) override;
+
+  /// Calls `applicationDidFinishLaunching` from inside the main loop, runs the loop until
+  /// termination is requested, drops the work items that never ran, tells the delegate
+  /// `applicationWillTerminate` and returns the process's exit status, 0. Where termination
+  /// was requested before this call, the delegate hears only `applicationWillTerminate`.
+  /// An exception thrown by a work item or by the delegate stops the loop and leaves this call.
+  int run(ApplicationDelegate& delegate);
+
+  /// Work items scheduled and not yet run.
+  std::size_t pendingWorkItems() const { return queue_.size(); }
+
+private:
+  using QueueKey = std::pair<std::int64_t, std::uint64_t>; // deadline (µs), order of adding
+
+  static int onLaunch(void* self);
+  static int onTimer(void* self);
+  void armTimer();
+  void disarmTimer();
+  void runDueItem();
+  void stopLoop(std::exception_ptr failure);
+
+  ApplicationDelegate* delegate_ = nullptr;
+  GMainLoop* loop_ = nullptr;
+  unsigned timerSource_ = 0;
+  unsigned launchSource_ = 0;
+  bool terminationRequested_ = false;
+  std::exception_ptr failure_;
+  std::uint64_t nextSequence_ = 0;
+  std::map<QueueKey, WorkItem> queue_;
+};
+
+} // namespace ventaro

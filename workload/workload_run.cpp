@@ -1,0 +1,82 @@
+#include "workload/workload_run.h"
+
+#include "workload/gpu_display_name.h"
+
+#include <algorithm>
+#include <limits>
+#include <string>
+#include <utility>
+
+namespace ventaro {
+namespace {
+
+constexpr int kWorkingSetUnitShift = 26; // 64 MiB, one 4096 × 4096 FP32 matrix
+
+std::int64_t saturatingProduct(std::int64_t a, std::int64_t b) {
+  std::int64_t product = 0;
+  if (__builtin_mul_overflow(a, b, &product)) {
+    return (a < 0) != (b < 0) ? std::numeric_limits<std::int64_t>::min()
+                              : std::numeric_limits<std::int64_t>::max();
+  }
+  return product;
+}
+
+NotificationContent startContent(RunKind runKind) {
+  if (runKind == RunKind::benchmark) {
+    return {"Compute Benchmark", "Ventaro will test FP32 performance.", true};
+  }
+  return {"High Fan Speed Detected", "Ventaro will try to reset the fans.", true};
+}
+
+} // namespace
+
+std::int64_t workloadRepetitions(std::uint64_t recommendedWorkingSet, std::int64_t stressLevel) {
+  const auto units = static_cast<std::int64_t>(recommendedWorkingSet >> kWorkingSetUnitShift);
+  const std::int64_t quotient = saturatingProduct(units, stressLevel) / 100;
+  return std::clamp<std::int64_t>(quotient, 1, maxLoadRepetitions);
+}
+
+void startWorkloadRun(const WorkloadServices& services, std::int64_t stressLevel, RunKind runKind,
+                      bool hideStartNotice, std::shared_ptr<ApplicationDelegate> delegate) {
+  const std::shared_ptr<NotificationCenter> center = services.notificationCenter;
+  center->removeDeliveredNotifications({kStartNoticeIdentifier});
+  center->requestAuthorization();
+
+  std::shared_ptr<gpu::Device> device = services.gpuPlatform->createSystemDefaultDevice();
+  const std::uint64_t workingSet = device ? device->recommendedMaxWorkingSetSize() : 0;
+
+  auto content = std::make_shared<NotificationContent>(startContent(runKind));
+  if (!hideStartNotice) {
+    center->add(kStartNoticeIdentifier, *content);
+  }
+
+  WorkloadPlan plan{center,
+                    std::move(delegate),
+                    std::move(device),
+                    kMatrixDimension,
+                    workloadRepetitions(workingSet, stressLevel),
+                    runKind,
+                    std::move(content),
+                    services.application,
+                    services.gpuPlatform};
+  // Asked for only now, so that the five seconds count from the moment the notice was posted.
+  services.application->asyncAfter(kFinishDelaySeconds,
+                                   [plan = std::move(plan)] { finishWorkloadRun(plan); });
+}
+
+void finishWorkloadRun(const WorkloadPlan& plan) {
+  plan.center->removeDeliveredNotifications({kStartNoticeIdentifier});
+
+  const std::int64_t gflops =
+      plan.device ? runMatrixLoad(*plan.device, plan.dimension, plan.repetitions) : 0;
+
+  if (plan.runKind == RunKind::benchmark) {
+    plan.content->title = gpuDisplayName(*plan.gpuPlatform);
+    plan.content->body = "Ventaro measured " + std::to_string(gflops) + " GFLOPS.";
+    plan.center->add(kResultNoticeIdentifier, *plan.content);
+  }
+
+  plan.application->terminate(plan.delegate.get());
+}
+
+} // namespace ventaro
