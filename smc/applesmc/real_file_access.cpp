@@ -1,0 +1,112 @@
+#include "smc/applesmc/real_file_access.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ventaro::applesmc {
+namespace {
+
+// No attribute the driver reads comes near this; it bounds a read of an unexpected file.
+constexpr std::size_t kReadLimit = 1 << 20;
+
+class FileDescriptor {
+public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+  int get() const { return fd_; }
+  // Closes now, so that a failing close can be reported; 0 or the errno.
+  int close() {
+    const int result = ::close(fd_);
+    fd_ = -1;
+    return result == 0 ? 0 : errno;
+  }
+
+private:
+  int fd_;
+};
+
+} // namespace
+
+ReadResult RealFileAccess::readFile(const std::string& path) {
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) {
+    return {errno, {}};
+  }
+  ReadResult result;
+  std::array<char, 4096> buffer{};
+  while (result.data.size() < kReadLimit) {
+    const ssize_t count = ::read(file.get(), buffer.data(), buffer.size());
+    if (count < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return {errno, {}};
+    }
+    if (count == 0) {
+      break;
+    }
+    result.data.append(buffer.data(), static_cast<std::size_t>(count));
+  }
+  result.error = file.close();
+  return result;
+}
+
+int RealFileAccess::writeFile(const std::string& path, std::string_view data) {
+  FileDescriptor file(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+  if (file.get() < 0) {
+    return errno;
+  }
+  while (!data.empty()) {
+    const ssize_t count = ::write(file.get(), data.data(), data.size());
+    if (count < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return errno;
+    }
+    data.remove_prefix(static_cast<std::size_t>(count));
+  }
+  return file.close();
+}
+
+ListResult RealFileAccess::listDirectory(const std::string& path) {
+  DIR* directory = ::opendir(path.c_str());
+  if (directory == nullptr) {
+    return {errno, {}};
+  }
+  ListResult result;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(directory);
+    if (entry == nullptr) {
+      result.error = errno; // 0 at the end of the directory
+      break;
+    }
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") {
+      result.names.emplace_back(name);
+    }
+  }
+  ::closedir(directory);
+  std::sort(result.names.begin(), result.names.end());
+  return result;
+}
+
+bool RealFileAccess::isDirectory(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+} // namespace ventaro::applesmc
