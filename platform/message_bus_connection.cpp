@@ -1,0 +1,110 @@
+#define G_LOG_DOMAIN "ventaro"
+
+#include "platform/message_bus_connection.h"
+
+#include <glib/gstdio.h>
+
+namespace ventaro {
+
+namespace {
+
+// What the asynchronous connect hands back to the waiting caller.
+struct PendingConnect {
+  bool succeeded = false;
+  GError* error = nullptr;
+  bool finished = false;
+};
+
+void onInitialised(GObject* source, GAsyncResult* result, gpointer data) {
+  auto* pending = static_cast<PendingConnect*>(data);
+  pending->succeeded =
+      g_async_initable_init_finish(G_ASYNC_INITABLE(source), result, &pending->error);
+  pending->finished = true;
+}
+
+gboolean onConnectTimeout(gpointer cancellable) {
+  g_cancellable_cancel(G_CANCELLABLE(cancellable));
+  return G_SOURCE_REMOVE;
+}
+
+// Connects and authenticates, cancelling the attempt when it outlasts `timeout`. The object is
+// made on the caller's main context (where it will emit its signals); only the wait runs on a
+// private context, so that no other source of the caller is dispatched meanwhile.
+gio::ConnectionPtr authenticate(const std::string& address, std::chrono::milliseconds timeout) {
+  // The bus registration (Hello) is left to the caller: GIO would send it without a bound.
+  gio::ConnectionPtr connection = gio::adoptConnection(
+      G_DBUS_CONNECTION(g_object_new(G_TYPE_DBUS_CONNECTION, "address", address.c_str(), "flags",
+                                     G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT, nullptr)));
+  gio::MainContextPtr context(g_main_context_new());
+  gio::ObjectPtr<GCancellable> cancellable(g_cancellable_new());
+  PendingConnect pending;
+
+  g_main_context_push_thread_default(context.get());
+  g_async_initable_init_async(G_ASYNC_INITABLE(connection.get()), G_PRIORITY_DEFAULT,
+                              cancellable.get(), onInitialised, &pending);
+  GSource* timer = g_timeout_source_new(static_cast<guint>(timeout.count()));
+  g_source_set_callback(timer, onConnectTimeout, cancellable.get(), nullptr);
+  g_source_attach(timer, context.get());
+  while (!pending.finished) {
+    g_main_context_iteration(context.get(), TRUE);
+  }
+  g_source_destroy(timer);
+  g_source_unref(timer);
+  g_main_context_pop_thread_default(context.get());
+
+  if (!pending.succeeded) {
+    g_debug("cannot connect to the message bus at %s: %s", address.c_str(),
+            pending.error != nullptr ? pending.error->message : "unknown error");
+    if (pending.error != nullptr) {
+      g_error_free(pending.error);
+    }
+    return nullptr;
+  }
+  return connection;
+}
+
+} // namespace
+
+std::optional<std::string> sessionBusAddress() {
+  const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
+  if (address != nullptr && *address != '\0') {
+    return std::string(address);
+  }
+  const char* runtimeDir = g_getenv("XDG_RUNTIME_DIR");
+  if (runtimeDir == nullptr || !g_path_is_absolute(runtimeDir)) {
+    return std::nullopt;
+  }
+  gchar* socketPath = g_build_filename(runtimeDir, "bus", nullptr);
+  std::optional<std::string> result;
+  GStatBuf info;
+  if (g_stat(socketPath, &info) == 0 && S_ISSOCK(info.st_mode)) {
+    gchar* escaped = g_dbus_address_escape_value(socketPath);
+    result = std::string("unix:path=") + escaped;
+    g_free(escaped);
+  }
+  g_free(socketPath);
+  return result;
+}
+
+gio::ConnectionPtr connectToMessageBus(const std::string& address,
+                                       std::chrono::milliseconds timeout) {
+  gio::ConnectionPtr connection = authenticate(address, timeout);
+  if (!connection) {
+    return nullptr;
+  }
+  GError* error = nullptr;
+  GVariant* reply = g_dbus_connection_call_sync(
+      connection.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+      "Hello", nullptr, G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE,
+      static_cast<gint>(timeout.count()), nullptr, &error);
+  if (reply == nullptr) {
+    g_debug("the message bus at %s did not register us: %s", address.c_str(), error->message);
+    g_error_free(error);
+    g_dbus_connection_close_sync(connection.get(), nullptr, nullptr);
+    return nullptr;
+  }
+  g_variant_unref(reply);
+  return connection;
+}
+
+} // namespace ventaro

@@ -1,0 +1,48 @@
+#pragma once
+
+// Remembers, per notice identifier, which server showed the notice and under which id, so that
+// a later process can replace or withdraw it.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace ventaro {
+
+/// Where a posted notice lives: its id at one notification server on one bus.
+struct SavedNotice {
+  std::uint32_t id = 0;
+  /// The bus's GUID: unique names are reused by every new bus, the GUID is not.
+  std::string busGuid;
+  /// The server's unique bus name (":1.42").
+  std::string serverName;
+
+  bool operator==(const SavedNotice&) const = default;
+};
+
+/// One small file per identifier in a private directory, each written atomically.
+/// Unreadable or malformed files read as "nothing saved"; failures to write are not reported.
+class NoticeIdStore {
+public:
+  explicit NoticeIdStore(std::filesystem::path directory);
+
+  /// $XDG_RUNTIME_DIR/ventaro when XDG_RUNTIME_DIR names an absolute path, else the
+  /// user's cache directory's ventaro/ (safe across reboots: entries are bound to a bus GUID).
+  static std::filesystem::path defaultDirectory();
+
+  std::optional<SavedNotice> load(const std::string& identifier) const;
+  void save(const std::string& identifier, const SavedNotice& notice) const;
+  void forget(const std::string& identifier) const;
+
+  /// The file that holds an identifier's entry; any identifier maps to a plain file name
+  /// inside the directory, and distinct identifiers to distinct names.
+  std::filesystem::path fileFor(const std::string& identifier) const;
+
+  const std::filesystem::path& directory() const { return directory_; }
+
+private:
+  std::filesystem::path directory_;
+};
+
+} // namespace ventaro

@@ -1,0 +1,53 @@
+#pragma once
+
+// The notification centre of a desktop session: the freedesktop notification service on the
+// session bus, reached through GDBus.
+
+#include "platform/gio_handles.h"
+#include "platform/notice_id_store.h"
+#include "platform/notification_center.h"
+#include "platform/notification_center_terminal.h"
+
+#include <chrono>
+#include <iosfwd>
+
+namespace ventaro {
+
+/// Every call gives up after a few seconds; GIO's own default would be 25.
+inline constexpr std::chrono::milliseconds kNotificationCallTimeout{3000};
+
+/// Posts with Notify, replaces with replaces_id, withdraws with CloseNotification, and keeps the
+/// server's ids in a NoticeIdStore so that a later process can withdraw what this one posted.
+///
+/// Nothing is reported and nothing waits longer than the call timeout per call. A notice that
+/// finds no server at all (it left the bus and none can be started) is written on the terminal
+/// stream instead, so that a result is never silently lost. A server that does not answer in
+/// time is taken as hung: that notice and every later one go to the terminal stream, and nothing
+/// more is withdrawn, so that a hung server costs one timeout, not one per call.
+class DbusNotificationCenter final : public NotificationCenter {
+public:
+  DbusNotificationCenter(gio::ConnectionPtr connection, NoticeIdStore store, std::ostream& terminal,
+                         std::chrono::milliseconds callTimeout = kNotificationCallTimeout);
+
+  /// Whether a notification server owns its name on this bus, or the bus can start one.
+  static bool serverReachable(GDBusConnection* connection, std::chrono::milliseconds timeout);
+
+  void removeDeliveredNotifications(const std::vector<std::string>& identifiers) override;
+  /// The freedesktop service has no permission to ask for: nothing is sent.
+  void requestAuthorization() override;
+  void add(const std::string& identifier, const NotificationContent& content) override;
+
+private:
+  void withdraw(const std::string& identifier);
+  /// The saved id of `identifier` if the server that gave it still owns the name.
+  std::uint32_t replaceableId(const std::string& identifier);
+  std::string busGuid() const;
+
+  gio::ConnectionPtr connection_;
+  NoticeIdStore store_;
+  TerminalNotificationCenter terminal_;
+  std::chrono::milliseconds timeout_;
+  bool serverHung_ = false;
+};
+
+} // namespace ventaro
