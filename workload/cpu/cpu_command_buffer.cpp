@@ -1,0 +1,146 @@
+#include "workload/cpu/cpu_command_buffer.h"
+
+#include "workload/cpu/float_mode.h"
+
+#include <cblas.h>
+#include <cstring>
+#include <system_error>
+
+namespace ventaro::gpu::cpu {
+namespace {
+
+// The result rows a worker computes: an even share, in order.
+struct Band {
+  int first;
+  int count;
+};
+
+Band bandOf(int rows, int index, int workers) {
+  const auto begin = static_cast<std::int64_t>(rows) * index / workers;
+  const auto end = static_cast<std::int64_t>(rows) * (index + 1) / workers;
+  return {static_cast<int>(begin), static_cast<int>(end - begin)};
+}
+
+} // namespace
+
+CpuCommandBuffer::~CpuCommandBuffer() {
+  waitUntilCompleted();
+}
+
+void CpuCommandBuffer::fail(std::string message) {
+  if (!error_) {
+    error_ = CommandError{std::move(message)};
+  }
+}
+
+void CpuCommandBuffer::encode(const GemmSizes& sizes, CpuMatrix& left, CpuMatrix& right,
+                              CpuMatrix& result) {
+  if (committed_) {
+    fail("multiplication encoded after commit");
+    return;
+  }
+  Multiplication multiplication{sizes, &left, &right, &result, Placement::direct};
+  CpuBuffer& target = result.buffer();
+  if (&target == &left.buffer() || &target == &right.buffer()) {
+    // BLAS must never see a result that overlaps an operand.
+    if (!target.ensureSecond()) {
+      fail("cannot allocate the second block of an aliased multiplication");
+      return;
+    }
+    const MatrixDescriptor& layout = result.descriptor();
+    const bool coversBuffer =
+        sizes.rows == layout.rows && sizes.columns == layout.columns &&
+        layout.rowBytes == sizeof(float) * static_cast<std::uint64_t>(layout.columns) &&
+        static_cast<std::uint64_t>(layout.rows) * layout.rowBytes == target.length();
+    multiplication.placement = coversBuffer ? Placement::swap : Placement::copyBack;
+  }
+  if (!runs_.empty() && runs_.back().multiplication == multiplication) {
+    ++runs_.back().count;
+  } else {
+    runs_.push_back(Run{multiplication, 1});
+  }
+}
+
+void CpuCommandBuffer::commit() {
+  if (committed_) {
+    fail("command buffer committed twice");
+    return;
+  }
+  committed_ = true;
+  if (error_ || runs_.empty()) {
+    return;
+  }
+  // The workers split the rows among themselves; the library must not spread each of their
+  // calls over its own threads as well.
+  openblas_set_num_threads(1);
+  barrier_.emplace(threads_, StepDone{this});
+  std::promise<bool> go;
+  std::shared_future<bool> start = go.get_future().share();
+  try {
+    workers_.reserve(static_cast<std::size_t>(threads_));
+    for (int index = 0; index < threads_; ++index) {
+      workers_.emplace_back(&CpuCommandBuffer::work, this, index, start);
+    }
+  } catch (const std::system_error& failure) {
+    go.set_value(false);
+    waitUntilCompleted();
+    fail(std::string("cannot start the worker threads: ") + failure.what());
+    return;
+  }
+  go.set_value(true);
+}
+
+void CpuCommandBuffer::waitUntilCompleted() {
+  for (std::thread& worker : workers_) {
+    worker.join();
+  }
+  workers_.clear();
+}
+
+void CpuCommandBuffer::work(int index, std::shared_future<bool> start) {
+  if (!start.get()) {
+    return;
+  }
+  enableFlushToZero();
+  for (const Run& run : runs_) {
+    const Multiplication& m = run.multiplication;
+    const Band band = bandOf(m.sizes.rows, index, threads_);
+    const int lda = m.left->leadingDimension();
+    const int ldb = m.right->leadingDimension();
+    const int ldc = m.result->leadingDimension();
+    for (std::int64_t step = 0; step < run.count; ++step) {
+      if (band.count > 0) {
+        // Operand addresses are read at every step: a swap may have moved them.
+        float* out = m.placement == Placement::direct
+                         ? m.result->elements()
+                         : reinterpret_cast<float*>(m.result->buffer().second());
+        const std::size_t skipA = static_cast<std::size_t>(band.first) * lda;
+        const std::size_t skipC = static_cast<std::size_t>(band.first) * ldc;
+        cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, band.count, m.sizes.columns,
+                    m.sizes.interior, 1.0f, m.left->elements() + skipA, lda, m.right->elements(),
+                    ldb, 0.0f, out + skipC, ldc);
+      }
+      barrier_->arrive_and_wait();
+    }
+  }
+}
+
+void CpuCommandBuffer::finishStep() noexcept {
+  const Multiplication& m = runs_[currentRun_].multiplication;
+  if (m.placement == Placement::swap) {
+    m.result->buffer().swapWithSecond();
+  } else if (m.placement == Placement::copyBack) {
+    CpuBuffer& buffer = m.result->buffer();
+    const std::size_t rowBytes = m.result->descriptor().rowBytes;
+    const std::size_t usedBytes = sizeof(float) * static_cast<std::size_t>(m.sizes.columns);
+    for (int row = 0; row < m.sizes.rows; ++row) {
+      std::memcpy(buffer.data() + row * rowBytes, buffer.second() + row * rowBytes, usedBytes);
+    }
+  }
+  if (++doneInRun_ == runs_[currentRun_].count) {
+    ++currentRun_;
+    doneInRun_ = 0;
+  }
+}
+
+} // namespace ventaro::gpu::cpu

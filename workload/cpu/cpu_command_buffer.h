@@ -1,0 +1,76 @@
+#pragma once
+
+// A command buffer of the CPU backend: the encoded multiplications, kept as runs of
+// identical ones with a count so that memory does not grow with their number, executed on
+// worker threads that each compute a band of result rows.
+
+#include "workload/cpu/cpu_objects.h"
+
+#include <barrier>
+#include <cstdint>
+#include <future>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace ventaro::gpu::cpu {
+
+class CpuCommandBuffer final : public CommandBuffer {
+public:
+  explicit CpuCommandBuffer(int threads) : threads_(threads) {}
+  ~CpuCommandBuffer() override;
+
+  void commit() override;
+  void waitUntilCompleted() override;
+  std::optional<CommandError> error() const override { return error_; }
+
+  /// Appends result = left × right; the kernel has checked the sizes.
+  void encode(const GemmSizes& sizes, CpuMatrix& left, CpuMatrix& right, CpuMatrix& result);
+  /// Ends the buffer with `message` as its error (the first error is kept).
+  void fail(std::string message);
+
+  /// Runs of identical multiplications encoded so far.
+  std::size_t runCount() const { return runs_.size(); }
+
+private:
+  // Where a multiplication writes: straight into the result, or (when the result shares
+  // storage with an operand) into the buffer's second block, which is then swapped in, or
+  // copied back where the result does not cover the whole buffer.
+  enum class Placement { direct, swap, copyBack };
+
+  struct Multiplication {
+    GemmSizes sizes;
+    CpuMatrix* left = nullptr;
+    CpuMatrix* right = nullptr;
+    CpuMatrix* result = nullptr;
+    Placement placement = Placement::direct;
+    bool operator==(const Multiplication&) const = default;
+  };
+
+  struct Run {
+    Multiplication multiplication;
+    std::int64_t count = 0;
+  };
+
+  // Called by the barrier once all workers have finished a multiplication.
+  struct StepDone {
+    CpuCommandBuffer* owner;
+    void operator()() noexcept { owner->finishStep(); }
+  };
+
+  void work(int index, std::shared_future<bool> start);
+  void finishStep() noexcept;
+
+  int threads_;
+  std::vector<Run> runs_;
+  std::optional<CommandError> error_;
+  bool committed_ = false;
+
+  std::vector<std::thread> workers_;
+  std::optional<std::barrier<StepDone>> barrier_;
+  std::size_t currentRun_ = 0;
+  std::int64_t doneInRun_ = 0;
+};
+
+} // namespace ventaro::gpu::cpu

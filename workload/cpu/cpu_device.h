@@ -1,0 +1,62 @@
+#pragma once
+
+// The CPU backend of the GPU layer: matrices in ordinary memory, multiplied by the CBLAS
+// single-precision GEMM on worker threads, one per processor, with denormals flushed to zero.
+
+#include "workload/gpu_device.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace ventaro::gpu::cpu {
+
+struct CpuDeviceOptions {
+  /// Where the processor model name is read from.
+  std::string cpuInfoPath = "/proc/cpuinfo";
+  /// Worker threads of a command buffer; 0 means one per processor this process may use.
+  int threads = 0;
+};
+
+/// Working set the CPU device recommends per worker thread: one 4096 × 4096 FP32 matrix.
+inline constexpr std::uint64_t workingSetPerThread = std::uint64_t{64} << 20;
+
+class CpuDevice final : public Device {
+public:
+  explicit CpuDevice(const CpuDeviceOptions& options = {});
+
+  /// The processor model name.
+  std::string name() const override { return name_; }
+  /// 64 MiB per worker thread.
+  std::uint64_t recommendedMaxWorkingSetSize() const override;
+  /// 4 bytes per column (0 for a column count that has no valid stride).
+  std::uint64_t rowBytesFromColumns(std::int64_t columns, DataType dataType) const override;
+  std::unique_ptr<CommandQueue> newCommandQueue() override;
+  /// Zero-filled memory; null for a length of 0, more than the machine's memory, or when
+  /// the allocation fails.
+  std::shared_ptr<Buffer> newBuffer(std::uint64_t length, ResourceOptions options) override;
+  std::unique_ptr<Matrix> newMatrix(std::shared_ptr<Buffer> buffer,
+                                    const MatrixDescriptor& descriptor) override;
+  std::unique_ptr<MatrixMultiplication>
+  newMatrixMultiplication(std::int64_t resultRows, std::int64_t resultColumns,
+                          std::int64_t interiorColumns) override;
+
+  int threads() const { return threads_; }
+
+private:
+  std::string name_;
+  int threads_;
+};
+
+/// For tests and tools: the elements of a CPU-backend matrix, row by row without padding.
+/// Empty when `matrix` is not a matrix of this backend.
+std::vector<float> readMatrix(const Matrix& matrix);
+
+/// For tests and tools: overwrites a CPU-backend matrix with `elements` given row by row
+/// without padding. False (and nothing written) when `matrix` is not of this backend or the
+/// count is not rows × columns.
+bool writeMatrix(Matrix& matrix, std::span<const float> elements);
+
+} // namespace ventaro::gpu::cpu

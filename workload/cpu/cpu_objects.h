@@ -1,0 +1,83 @@
+#pragma once
+
+// The objects of the CPU backend, shared by its device and its command buffer.
+
+#include "workload/gpu_device.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace ventaro::gpu::cpu {
+
+/// A zero-filled, cache-line aligned block of bytes.
+class AlignedBlock {
+public:
+  /// Null data when the allocation fails.
+  explicit AlignedBlock(std::size_t length);
+  std::byte* data() const { return data_.get(); }
+
+private:
+  struct Free {
+    void operator()(std::byte* pointer) const;
+  };
+  std::unique_ptr<std::byte[], Free> data_;
+};
+
+/// Device memory of the CPU backend. Besides its own storage it may hold a second block of
+/// the same length, made on demand, which a multiplication whose result aliases an operand
+/// writes into before the two are swapped.
+class CpuBuffer final : public Buffer {
+public:
+  /// Check `data()` for null: the allocation may fail.
+  explicit CpuBuffer(std::uint64_t length);
+  std::uint64_t length() const override { return length_; }
+
+  std::byte* data() const { return primary_->data(); }
+  std::byte* second() const { return second_ ? second_->data() : nullptr; }
+  /// Makes the second block if there is none yet. False when it cannot be allocated.
+  bool ensureSecond();
+  /// Exchanges the storage and the second block.
+  void swapWithSecond() { std::swap(primary_, second_); }
+
+private:
+  std::uint64_t length_;
+  std::unique_ptr<AlignedBlock> primary_;
+  std::unique_ptr<AlignedBlock> second_;
+};
+
+class CpuMatrix final : public Matrix {
+public:
+  CpuMatrix(std::shared_ptr<CpuBuffer> buffer, const MatrixDescriptor& descriptor)
+      : buffer_(std::move(buffer)), descriptor_(descriptor) {}
+  const MatrixDescriptor& descriptor() const override { return descriptor_; }
+
+  CpuBuffer& buffer() const { return *buffer_; }
+  /// Elements between the starts of two rows.
+  int leadingDimension() const { return static_cast<int>(descriptor_.rowBytes / sizeof(float)); }
+  float* elements() const { return reinterpret_cast<float*>(buffer_->data()); }
+
+private:
+  std::shared_ptr<CpuBuffer> buffer_;
+  MatrixDescriptor descriptor_;
+};
+
+/// Sizes of a multiplication: result is rows × columns, the operands share `interior`.
+struct GemmSizes {
+  int rows = 0;
+  int columns = 0;
+  int interior = 0;
+  bool operator==(const GemmSizes&) const = default;
+};
+
+class CpuMatrixMultiplication final : public MatrixMultiplication {
+public:
+  explicit CpuMatrixMultiplication(GemmSizes sizes) : sizes_(sizes) {}
+  void encodeToCommandBuffer(CommandBuffer& commandBuffer, Matrix& left, Matrix& right,
+                             Matrix& result) override;
+
+private:
+  GemmSizes sizes_;
+};
+
+} // namespace ventaro::gpu::cpu

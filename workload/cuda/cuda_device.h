@@ -1,0 +1,56 @@
+#pragma once
+
+// The CUDA backend of the GPU layer: matrices in device memory, multiplied by cuBLAS in true
+// FP32, a command buffer's work replayed from prebuilt CUDA graphs.
+
+#include "workload/gpu_device.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace ventaro::gpu::cuda {
+
+/// The machine's CUDA devices, found once per process; the same objects every call. Empty
+/// when there is no driver or no device.
+std::vector<std::shared_ptr<Device>> cudaDevices();
+
+class CudaDevice final : public Device {
+public:
+  CudaDevice(int ordinal, std::string name, std::uint64_t totalMemory);
+
+  std::string name() const override { return name_; }
+  /// The device's total memory.
+  std::uint64_t recommendedMaxWorkingSetSize() const override { return totalMemory_; }
+  /// 4 bytes per column (0 for a column count that has no valid stride).
+  std::uint64_t rowBytesFromColumns(std::int64_t columns, DataType dataType) const override;
+  /// A stream with its own cuBLAS handle and workspace; null when they cannot be made.
+  std::unique_ptr<CommandQueue> newCommandQueue() override;
+  /// Zero-filled device memory, or null.
+  std::shared_ptr<Buffer> newBuffer(std::uint64_t length, ResourceOptions options) override;
+  std::unique_ptr<Matrix> newMatrix(std::shared_ptr<Buffer> buffer,
+                                    const MatrixDescriptor& descriptor) override;
+  std::unique_ptr<MatrixMultiplication>
+  newMatrixMultiplication(std::int64_t resultRows, std::int64_t resultColumns,
+                          std::int64_t interiorColumns) override;
+
+  int ordinal() const { return ordinal_; }
+
+private:
+  int ordinal_;
+  std::string name_;
+  std::uint64_t totalMemory_;
+};
+
+/// For tests and tools: the elements of a CUDA-backend matrix, row by row without padding.
+/// Empty when `matrix` is not of this backend or the copy fails.
+std::vector<float> readMatrix(const Matrix& matrix);
+
+/// For tests and tools: overwrites a CUDA-backend matrix with `elements` given row by row
+/// without padding. False when `matrix` is not of this backend, the count is not
+/// rows × columns, or the copy fails.
+bool writeMatrix(Matrix& matrix, std::span<const float> elements);
+
+} // namespace ventaro::gpu::cuda

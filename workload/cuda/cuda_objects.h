@@ -1,0 +1,110 @@
+#pragma once
+
+// The objects of the CUDA backend, shared by its device and its command buffer.
+
+#include "workload/gpu_device.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cublas_v2.h>
+#include <cuda_runtime_api.h>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace ventaro::gpu::cuda {
+
+/// Memory on one device, freed there.
+class DeviceMemory {
+public:
+  /// Null when the device cannot be selected or the allocation fails.
+  static std::unique_ptr<DeviceMemory> allocate(int device, std::size_t length);
+  DeviceMemory(const DeviceMemory&) = delete;
+  DeviceMemory& operator=(const DeviceMemory&) = delete;
+  ~DeviceMemory();
+  std::byte* data() const { return data_; }
+
+private:
+  DeviceMemory(int device, std::byte* data) : device_(device), data_(data) {}
+  int device_;
+  std::byte* data_;
+};
+
+/// Device memory of the CUDA backend. Besides its own storage it may hold a second block of
+/// the same length, made when a multiplication whose result aliases an operand is encoded.
+/// Between command buffers the contents are always in the buffer's own storage.
+class CudaBuffer final : public Buffer {
+public:
+  CudaBuffer(int device, std::uint64_t length, std::unique_ptr<DeviceMemory> storage)
+      : device_(device), length_(length), storage_(std::move(storage)) {}
+  std::uint64_t length() const override { return length_; }
+
+  int device() const { return device_; }
+  std::byte* data() const { return storage_->data(); }
+  std::byte* second() const { return second_ ? second_->data() : nullptr; }
+  /// Makes the second block if there is none yet. False when it cannot be allocated.
+  bool ensureSecond();
+
+private:
+  int device_;
+  std::uint64_t length_;
+  std::unique_ptr<DeviceMemory> storage_;
+  std::unique_ptr<DeviceMemory> second_;
+};
+
+class CudaMatrix final : public Matrix {
+public:
+  CudaMatrix(std::shared_ptr<CudaBuffer> buffer, const MatrixDescriptor& descriptor)
+      : buffer_(std::move(buffer)), descriptor_(descriptor) {}
+  const MatrixDescriptor& descriptor() const override { return descriptor_; }
+
+  CudaBuffer& buffer() const { return *buffer_; }
+  /// Elements between the starts of two rows.
+  int leadingDimension() const { return static_cast<int>(descriptor_.rowBytes / sizeof(float)); }
+
+private:
+  std::shared_ptr<CudaBuffer> buffer_;
+  MatrixDescriptor descriptor_;
+};
+
+/// What a command queue stands on: a stream, a cuBLAS handle bound to it in FP32 default
+/// math, and the handle's workspace (so that nothing is allocated while work is captured).
+class QueueResources {
+public:
+  /// Null with `why` set when any part cannot be made.
+  static std::shared_ptr<QueueResources> make(int device, std::string& why);
+  QueueResources(const QueueResources&) = delete;
+  QueueResources& operator=(const QueueResources&) = delete;
+  ~QueueResources();
+
+  int device() const { return device_; }
+  cudaStream_t stream() const { return stream_; }
+  cublasHandle_t handle() const { return handle_; }
+
+private:
+  explicit QueueResources(int device) : device_(device) {}
+  int device_;
+  cudaStream_t stream_ = nullptr;
+  cublasHandle_t handle_ = nullptr;
+  std::unique_ptr<DeviceMemory> workspace_;
+};
+
+/// Sizes of a multiplication: result is rows × columns, the operands share `interior`.
+struct GemmSizes {
+  int rows = 0;
+  int columns = 0;
+  int interior = 0;
+  bool operator==(const GemmSizes&) const = default;
+};
+
+class CudaMatrixMultiplication final : public MatrixMultiplication {
+public:
+  explicit CudaMatrixMultiplication(GemmSizes sizes) : sizes_(sizes) {}
+  void encodeToCommandBuffer(CommandBuffer& commandBuffer, Matrix& left, Matrix& right,
+                             Matrix& result) override;
+
+private:
+  GemmSizes sizes_;
+};
+
+} // namespace ventaro::gpu::cuda
