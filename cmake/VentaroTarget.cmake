@@ -14,7 +14,7 @@ endfunction()
 
 # A static library of the project; sources relative to the calling folder.
 function(ventaro_library target)
-  add_library(${target} STATIC ${ARGN} ${PROJECT_SOURCE_DIR}/cmake/placeholder.cpp)
+  add_library(${target} STATIC ${ARGN})
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
   ventaro_target_defaults(${target})
 endfunction()
