@@ -1,16 +1,8 @@
 #include "app/app_services.h"
+#include "app/fan_anomaly.h"
 #include "platform/system_notification_center.h"
 
 namespace ventaro {
-namespace {
-
-// No SMC access exists yet, so no anomaly can be seen: a login start ends quietly, as on a
-// machine without an SMC.
-bool fanAnomalyCheck() {
-  return false;
-}
-
-} // namespace
 
 AppServices systemAppServices(Application& application, bool launchedAsLoginItem) {
   AppServices services;
@@ -18,7 +10,8 @@ AppServices systemAppServices(Application& application, bool launchedAsLoginItem
   services.userDefaults = std::make_shared<KeyFileUserDefaults>(defaultSettingsFilePath());
   services.notificationCenter = makeSystemNotificationCenter();
   services.gpuPlatform = &gpu::systemGpuPlatform();
-  services.hasFanAnomaly = fanAnomalyCheck;
+  // Reads the fans through the SMC driver in use: the Linux applesmc driver over /sys.
+  services.hasFanAnomaly = hasFanAnomaly;
   services.launchedAsLoginItem = launchedAsLoginItem;
   return services;
 }

@@ -1,0 +1,16 @@
+# Installs the build into PREFIX and checks the autostart entry that a user copies from there.
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+                RESULT_VARIABLE status OUTPUT_QUIET)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${status}")
+endif()
+set(entry "${PREFIX}/share/ventaro/ventaro-autostart.desktop")
+if(NOT EXISTS "${entry}")
+  message(FATAL_ERROR "no autostart entry at ${entry}")
+endif()
+file(STRINGS "${entry}" exec REGEX "^Exec=")
+if(NOT exec STREQUAL "Exec=ventaro --login-item")
+  message(FATAL_ERROR "the autostart entry runs '${exec}', not 'ventaro --login-item'")
+endif()
+file(REMOVE_RECURSE "${PREFIX}")
