@@ -1,13 +1,9 @@
 #include "app/app_delegate.h"
-#include "tests/platform/call_log.h"
-#include "tests/platform/fake_application.h"
-#include "tests/platform/fake_user_defaults.h"
-#include "tests/platform/recording_notification_center.h"
+#include "tests/platform/fakes.h"
 #include "tests/workload/fake_gpu.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <optional>
 
 namespace ventaro {
 namespace {
@@ -15,24 +11,20 @@ namespace {
 using ::testing::ElementsAre;
 using namespace ventaro::testing;
 
-// One process's services, all fakes sharing one call record and one virtual clock.
+// One process's services, all fakes sharing one call log and one virtual clock.
 struct Launch {
-  explicit Launch(bool loginStart, int gpuCount = 1) {
+  explicit Launch(bool loginStart, int gpuCount = 1,
+                  std::map<std::string, DefaultValue> stored = {}) {
+    defaults->stored = std::move(stored);
     gpus.defaultDevice->workingSet = 100 * 67'108'864ull; // multiplications = stress level
     gpus.defaultDevice->onCommit = [this] { log.record("load"); };
-    for (int i = 0; i < gpuCount; ++i) {
-      gpus.gpus.push_back(std::make_shared<FakeDevice>());
-    }
-    AppServices services{&application,
-                         defaults,
-                         center,
-                         &gpus,
-                         [this] {
-                           log.record("hasFanAnomaly");
-                           return fanAnomaly;
-                         },
-                         loginStart};
-    delegate = std::make_shared<AppDelegate>(std::move(services));
+    gpus.gpus.resize(static_cast<std::size_t>(gpuCount), gpus.defaultDevice);
+    delegate = std::make_shared<AppDelegate>(AppServices{&application, defaults, center, &gpus,
+                                                         [this] {
+                                                           log.record("hasFanAnomaly");
+                                                           return fanAnomaly;
+                                                         },
+                                                         loginStart});
   }
 
   CallLog log;
@@ -45,129 +37,84 @@ struct Launch {
   std::shared_ptr<AppDelegate> delegate;
 };
 
-const std::vector<std::string> kSettingsAtLogin = {
-    "registerDefaults DelayAtLogin=5",    "integerForKey DelayAtLogin",
-    "registerDefaults HideAtLogin=false", "boolForKey HideAtLogin",
-    "registerDefaults StressLevel=100",   "integerForKey StressLevel"};
-
-std::vector<std::string> concat(std::vector<std::string> first,
-                                const std::vector<std::string>& second) {
-  first.insert(first.end(), second.begin(), second.end());
-  return first;
-}
-
-TEST(LaunchSequence, UserStartRegistersEachDefaultJustBeforeReadingIt) {
-  Launch launch(false);
-  launch.defaults->stored["HideAtLogin"] = true;
-  launch.delegate->performLaunch();
-  EXPECT_THAT(launch.log.calls(),
-              ElementsAre("registerDefaults DelayAtLogin=5", "integerForKey DelayAtLogin",
-                          "registerDefaults HideAtLogin=false", "registerDefaults StressLevel=100",
-                          "integerForKey StressLevel", "asyncAfter 0"));
-}
-
-TEST(LaunchSequence, LoginStartChecksTheFansThenReadsAllThreeSettings) {
-  Launch launch(true);
-  launch.delegate->performLaunch();
-  EXPECT_EQ(launch.log.calls(),
-            concat(concat({"hasFanAnomaly"}, kSettingsAtLogin), {"asyncAfter 5"}));
+// Each default is registered just before it is read; a user start never reads HideAtLogin.
+TEST(LaunchSequence, RegistersAndReadsTheSettingsInOrder) {
+  const std::vector<std::string> settings = {
+      "registerDefaults DelayAtLogin=5",    "integerForKey DelayAtLogin",
+      "registerDefaults HideAtLogin=false", "boolForKey HideAtLogin",
+      "registerDefaults StressLevel=100",   "integerForKey StressLevel"};
+  const auto sequence = [&](std::vector<std::string> before, const char* scheduled) {
+    before.insert(before.end(), settings.begin(), settings.end());
+    before.emplace_back(scheduled);
+    return before;
+  };
+  const std::tuple<int, bool, std::vector<std::string>> cases[] = {
+      {1, true, {"hasFanAnomaly"}},
+      // A termination request never ends the sequence: the rest runs, and the run is
+      // scheduled, though the stopped loop never runs it.
+      {1, false, {"hasFanAnomaly", "terminate"}},
+      {2, true, {"terminate", "hasFanAnomaly"}},
+      {3, true, {"terminate", "hasFanAnomaly"}},
+  };
+  for (const auto& [gpus, anomaly, before] : cases) {
+    Launch launch(true, gpus);
+    launch.fanAnomaly = anomaly;
+    launch.delegate->performLaunch();
+    EXPECT_EQ(launch.log.calls(), sequence(before, "asyncAfter 5")) << gpus << anomaly;
+    launch.application.advance(60.0);
+    EXPECT_EQ(launch.log.timeOf("load").has_value(), before.size() == 1) << gpus << anomaly;
+  }
+  for (const int gpus : {0, 1}) { // the CPU stands in for a missing GPU
+    Launch user(false, gpus, {{"HideAtLogin", true}});
+    user.delegate->performLaunch();
+    EXPECT_THAT(user.log.calls(),
+                ElementsAre("registerDefaults DelayAtLogin=5", "integerForKey DelayAtLogin",
+                            "registerDefaults HideAtLogin=false",
+                            "registerDefaults StressLevel=100", "integerForKey StressLevel",
+                            "asyncAfter 0"));
+  }
 }
 
 // What the scheduled run receives, seen through what the run then does.
 TEST(LaunchSequence, SchedulesTheRunWithTheClampedSettings) {
+  using Stored = std::optional<std::int64_t>;
   const struct {
     const char* name;
     bool loginStart;
-    std::map<std::string, DefaultValue> stored;
-    double delay;                          // seconds until the run starts
-    std::optional<std::string> startTitle; // none: the start notice is hidden
+    Stored delay; // DelayAtLogin stored, if any
+    bool hide;
+    Stored stress;
+    double seconds; // until the run starts
+    bool startNotice;
     std::int64_t multiplications;
   } cases[] = {
-      {"user, defaults", false, {}, 0.0, "Compute Benchmark", 100},
-      {"user ignores login settings",
-       false,
-       {{"DelayAtLogin", std::int64_t{30}}, {"HideAtLogin", true}},
-       0.0,
-       "Compute Benchmark",
-       100},
-      {"login, defaults", true, {}, 5.0, "High Fan Speed Detected", 100},
-      {"login, delay 30",
-       true,
-       {{"DelayAtLogin", std::int64_t{30}}},
-       30.0,
-       "High Fan Speed Detected",
-       100},
-      {"login, delay -4",
-       true,
-       {{"DelayAtLogin", std::int64_t{-4}}},
-       0.0,
-       "High Fan Speed Detected",
-       100},
-      {"login, largest delay",
-       true,
-       {{"DelayAtLogin", INT64_MAX}},
-       9223372036854775807.0,
-       "High Fan Speed Detected",
-       100},
-      {"login, hidden", true, {{"HideAtLogin", true}}, 5.0, std::nullopt, 100},
-      {"stress -20", false, {{"StressLevel", std::int64_t{-20}}}, 0.0, "Compute Benchmark", 1},
-      {"stress 250", false, {{"StressLevel", std::int64_t{250}}}, 0.0, "Compute Benchmark", 250},
+      {"user ignores login settings", false, 30, true, {}, 0.0, true, 100},
+      {"login, defaults", true, {}, false, {}, 5.0, true, 100},
+      {"login, delay 30", true, 30, false, {}, 30.0, true, 100},
+      {"login, delay -4", true, -4, false, {}, 0.0, true, 100},
+      {"login, largest delay", true, INT64_MAX, false, {}, 9223372036854775807.0, true, 100},
+      {"login, hidden", true, {}, true, {}, 5.0, false, 100},
+      {"stress -20", false, {}, false, -20, 0.0, true, 1},
+      {"stress 250", false, {}, false, 250, 0.0, true, 250},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Launch launch(c.loginStart);
-    launch.defaults->stored = c.stored;
+    Launch launch(c.loginStart, 1, {{"HideAtLogin", c.hide}});
+    for (const auto& [key, value] :
+         {std::pair{"DelayAtLogin", c.delay}, {"StressLevel", c.stress}}) {
+      if (value) {
+        launch.defaults->stored[key] = *value;
+      }
+    }
     launch.delegate->performLaunch();
-    ASSERT_THAT(launch.application.delays, ElementsAre(c.delay));
-    EXPECT_FALSE(launch.application.terminationRequested());
-
-    launch.application.runUntilIdle();
-    EXPECT_EQ(launch.log.timeOf("requestAuthorization"), c.delay);
-    EXPECT_EQ(launch.log.timeOf("load"), c.delay + 5.0);
-    EXPECT_EQ(launch.gpus.defaultDevice->counts.encodes, c.multiplications);
-    std::vector<std::string> posted;
-    for (const auto& notice : launch.center->posted) {
-      posted.push_back(notice.identifier + ": " + notice.content.title);
-    }
-    std::vector<std::string> expected;
-    if (c.startTitle) {
-      expected.push_back("Ventaro Start: " + *c.startTitle);
-    }
-    if (!c.loginStart) {
-      expected.push_back("Ventaro Result: " + launch.gpus.defaultDevice->deviceName + " 6400 MB");
-    }
-    EXPECT_EQ(posted, expected);
+    ASSERT_THAT(launch.application.delays, ElementsAre(c.seconds));
+    launch.application.advance();
+    EXPECT_EQ(launch.log.timeOf("requestAuthorization"), c.seconds);
+    EXPECT_EQ(launch.log.timeOf("load"), c.seconds + 5.0);
+    EXPECT_EQ(launch.gpus.defaultDevice->encodes, c.multiplications);
+    EXPECT_EQ(launch.log.timeOf("add Ventaro Start").has_value(), c.startNotice);
+    EXPECT_EQ(launch.log.timeOf("add Ventaro Result").has_value(), !c.loginStart);
     EXPECT_THAT(launch.application.senders, ElementsAre(launch.delegate.get()));
-  }
-}
-
-TEST(LaunchSequence, DeviceGuardRequestsTerminationOnlyWithTwoOrMoreGpus) {
-  for (int gpuCount : {0, 1, 2, 3}) {
-    Launch launch(false, gpuCount);
-    launch.delegate->performLaunch();
-    EXPECT_EQ(launch.application.terminationRequested(), gpuCount >= 2) << gpuCount;
-  }
-}
-
-// A termination request never ends the sequence: the rest runs, the run is scheduled, and the
-// stopped loop never runs it.
-TEST(LaunchSequence, TerminationRequestsLeaveTheSequenceToRunToItsEnd) {
-  Launch guarded(true, 2);
-  guarded.delegate->performLaunch();
-  EXPECT_EQ(guarded.log.calls(),
-            concat(concat({"terminate", "hasFanAnomaly"}, kSettingsAtLogin), {"asyncAfter 5"}));
-
-  Launch noAnomaly(true);
-  noAnomaly.fanAnomaly = false;
-  noAnomaly.delegate->performLaunch();
-  EXPECT_EQ(noAnomaly.log.calls(),
-            concat(concat({"hasFanAnomaly", "terminate"}, kSettingsAtLogin), {"asyncAfter 5"}));
-
-  for (Launch* launch : {&guarded, &noAnomaly}) {
-    EXPECT_EQ(launch->application.pendingWorkItems(), 1u);
-    launch->application.advance(60.0);
-    EXPECT_EQ(launch->log.count("requestAuthorization"), 0);
-    EXPECT_EQ(launch->gpus.defaultDevice->counts.encodes, 0);
   }
 }
 

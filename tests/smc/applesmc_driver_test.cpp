@@ -1,35 +1,14 @@
 #include "smc/applesmc/applesmc_driver.h"
-#include "smc/applesmc/in_memory_file_access.h"
 #include "smc/applesmc/real_file_access.h"
-#include "smc/emulated/smc_profile.h"
-#include "smc/fpe2.h"
-#include "smc/smc_access.h"
-#include "smc_test_support.h"
+#include "tests/smc/smc_machine.h"
 
 #include <cerrno>
-#include <gtest/gtest.h>
-#include <string>
 
-namespace ventaro {
+namespace ventaro::testing {
 namespace {
 
 using applesmc::ApplesmcDriver;
 using applesmc::InMemoryFileAccess;
-using emulated::EmulatedKey;
-using SMCAccess::SMCError;
-using testing::bytesOf;
-using testing::smcErrorOf;
-
-constexpr FourCharCode code(const char (&text)[5]) {
-  return fourCharCodeLiteral(text);
-}
-
-// In the SMC's order.
-std::vector<EmulatedKey> stuckFanKeys() {
-  return emulated::EmulatedSMC(
-             emulated::loadSMCProfile(testing::fixturePath("smc/stuck-fan.profile")))
-      .keys();
-}
 
 bool isFanKey(FourCharCode key) {
   const std::string text = fourCharCodeBytes(key);
@@ -52,56 +31,51 @@ const Tree kHwmon{"hwmon", "/sys/bus/acpi/devices/APP0001:00",
                   "/sys/bus/acpi/devices/APP0001:00/hwmon/hwmon3"};
 
 // The driver over a fixture tree of the stuck-fan machine, its key cursor answering from the
-// machine's profile.
-class ApplesmcOnFixtureTree : public testing::SMCAccessTest,
-                              public ::testing::WithParamInterface<Tree> {
+// machine's profile in the SMC's order.
+class ApplesmcOnFixtureTree : public SMCAccessTest, public ::testing::WithParamInterface<Tree> {
 protected:
   void SetUp() override {
-    files = std::make_shared<InMemoryFileAccess>();
-    files->loadTree(testing::fixturePath(std::string("sysfs/") + GetParam().name + "-stuck"));
-    files->attachKeyCursor(GetParam().deviceDirectory, testing::cursorKeysOf(keys));
+    files->loadTree(fixturePath(std::string("sysfs/") + GetParam().name + "-stuck"));
+    std::vector<applesmc::CursorKey> cursor;
+    for (const auto& key : keys) {
+      cursor.push_back({key.code, key.info.type, std::string(key.value.begin(), key.value.end())});
+    }
+    files->attachKeyCursor(GetParam().deviceDirectory, cursor);
     install(std::make_shared<ApplesmcDriver>(files, "/sys"));
     SMCAccess::openSMC();
   }
-
-  std::string fanFile(const char* name) const {
+  std::string inDevice(const char* name) const {
+    return std::string(GetParam().deviceDirectory) + "/" + name;
+  }
+  std::string inFans(const char* name) const {
     return std::string(GetParam().fanDirectory) + "/" + name;
   }
 
-  const std::vector<EmulatedKey> keys = stuckFanKeys();
-  std::shared_ptr<InMemoryFileAccess> files;
+  const Keys keys = EmulatedSMC(stuckFanMachine()).keys();
+  std::shared_ptr<InMemoryFileAccess> files = std::make_shared<InMemoryFileAccess>();
 };
 
 INSTANTIATE_TEST_SUITE_P(Layouts, ApplesmcOnFixtureTree, ::testing::Values(kFlat, kHwmon),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_P(ApplesmcOnFixtureTree, FanKeysReadAsTheSMCHoldsThem) {
-  for (const bool root : {true, false}) {
-    files->setRoot(root);
-    for (const EmulatedKey& key : keys) {
-      if (!isFanKey(key.code)) {
-        continue;
-      }
-      const SMCBytes bytes = SMCAccess::readKey(key.code, key.info.size);
-      // The kernel shows no more of the identification record than its name, bytes 4 to 15.
-      const std::size_t first = key.info == DataTypes::FDS ? 4 : 0;
-      for (std::size_t i = first; i < key.value.size(); ++i) {
-        EXPECT_EQ(bytes[i], key.value[i]) << fourCharCodeToText(key.code) << " byte " << i;
-      }
-    }
-  }
-}
-
-TEST_P(ApplesmcOnFixtureTree, EveryOtherKeyGoesThroughTheCursorAsRoot) {
+// Fan keys come from the fan files for anyone; every other key through the cursor, as root.
+TEST_P(ApplesmcOnFixtureTree, EveryKeyReadsAsTheSMCHoldsIt) {
   std::vector<SMCKey> listed;
   for (const EmulatedKey& key : keys) {
     listed.push_back({key.code, key.info});
-    if (!isFanKey(key.code)) {
+    for (const bool root : {true, false}) {
+      if (!root && !isFanKey(key.code)) {
+        continue;
+      }
+      files->setRoot(root);
       const SMCBytes bytes = SMCAccess::readKey(key.code, key.info.size);
-      EXPECT_TRUE(std::equal(key.value.begin(), key.value.end(), bytes.begin()))
-          << fourCharCodeToText(key.code);
+      // The kernel shows no more of the identification record than its name, bytes 4 to 15.
+      const std::size_t first = key.info == DataTypes::FDS ? 4 : 0;
+      EXPECT_TRUE(std::equal(key.value.begin() + first, key.value.end(), bytes.begin() + first))
+          << fourCharCodeToText(key.code) << (root ? " as root" : "");
     }
   }
+  files->setRoot(true);
   EXPECT_EQ(SMCAccess::readAllKeys(), listed);
   EXPECT_EQ(SMCAccess::readKeyInfo(code("TC0P")), DataTypes::SP78);
 }
@@ -113,17 +87,14 @@ TEST_P(ApplesmcOnFixtureTree, KeysTheMachineLacksAnswer132) {
             SMCError::keyNotFound("TZ9Z"));
   EXPECT_FALSE(SMCAccess::isKeyFound(code("!!!!"))); // sorts before every key
   EXPECT_FALSE(SMCAccess::isKeyFound(code("~~~~"))); // and after every key
-  EXPECT_EQ(smcErrorOf([&] {
-              SMCAccess::readKeyAtIndex(static_cast<std::int64_t>(keys.size()));
-            })->kind(),
+  EXPECT_EQ(smcErrorOf([&] { SMCAccess::readKeyAtIndex(std::ssize(keys)); })->kind(),
             SMCError::Kind::keyNotFound);
 }
 
 TEST_P(ApplesmcOnFixtureTree, AnOrdinaryUserReadsFansAndTheCountButNotTheCursor) {
   files->setRoot(false);
-  EXPECT_EQ(SMCAccess::readKeyCount(), static_cast<std::int64_t>(keys.size()));
-  EXPECT_EQ(SMCAccess::readKey(code("F0Ac"), 2), bytesOf({0x1C, 0xE8}));
-  const std::function<void()> cursorOperations[] = {
+  EXPECT_EQ(SMCAccess::readKeyCount(), std::ssize(keys));
+  const std::function<void()> refused[] = {
       [] { SMCAccess::readKey(code("TC0P"), 2); },
       [] { SMCAccess::readKeyInfo(code("F0Ac")); },
       [] { SMCAccess::isKeyFound(code("BNum")); },
@@ -132,77 +103,90 @@ TEST_P(ApplesmcOnFixtureTree, AnOrdinaryUserReadsFansAndTheCountButNotTheCursor)
         SMCAccess::writeKey(code("F0Mn"), 2, bytesOf({0x0E, 0x10}));
       },
   };
-  for (const auto& operation : cursorOperations) {
+  for (const auto& operation : refused) {
     EXPECT_EQ(smcErrorOf(operation), SMCError::notPrivileged());
   }
 }
 
-TEST_P(ApplesmcOnFixtureTree, FanMinimumIsWrittenToItsFileAndReadBack) {
+TEST_P(ApplesmcOnFixtureTree, FanMinimumIsTheOnlyKeyWrittenToItsFile) {
   SMCAccess::writeKey(code("F0Mn"), 2, bytesOf({0x0E, 0x13})); // 900 and three quarters
-  EXPECT_EQ(files->contents(fanFile("fan1_min")), "900");
+  EXPECT_EQ(files->contents(inFans("fan1_min")), "900");
   EXPECT_EQ(SMCAccess::readKey(code("F0Mn"), 2), bytesOf({0x0E, 0x10}));
   EXPECT_EQ(smcErrorOf([] { SMCAccess::writeKey(code("F0Mn"), 1, bytesOf({0x0E})); }),
             SMCError::unknown(kIOReturnBadArgument, 0));
-  // The kernel offers no way to write any other key.
   EXPECT_EQ(smcErrorOf([] {
               SMCAccess::writeKey(code("F0Mx"), 2, bytesOf({0x46, 0x50}));
             }),
             SMCError::unknown(kIOReturnUnsupported, 0));
 }
 
-TEST_P(ApplesmcOnFixtureTree, FailedAccessesMapTheirErrno) {
-  files->failAccess(fanFile("fan1_input"), EIO);
+// Failed accesses map their errno (EIO is the driver's timeout); contents the kernel never
+// writes (speeds out of range, non-numbers) are errors, never values.
+TEST_P(ApplesmcOnFixtureTree, FailedAccessesAndImpossibleContentsAreErrors) {
+  files->failAccess(inFans("fan1_input"), EIO);
   EXPECT_EQ(smcErrorOf([] { SMCAccess::readKey(code("F0Ac"), 2); }),
             SMCError::unknown(kIOReturnTimeout, 0));
-  files->addFile(fanFile("fan2_input"), "fast\n");
-  EXPECT_EQ(smcErrorOf([] { SMCAccess::readKey(code("F1Ac"), 2); }),
-            SMCError::unknown(kIOReturnError, 0));
-  files->failAccess(std::string(GetParam().deviceDirectory) + "/key_at_index_data", EBUSY);
+  files->failAccess(inDevice("key_at_index_data"), EBUSY);
   EXPECT_EQ(smcErrorOf([] { SMCAccess::readKey(code("TC0P"), 2); }),
             SMCError::unknown(kIOReturnBusy, 0));
+  files->clearFailures();
+  for (const std::string contents :
+       {"fast\n", "16384\n", "-1\n", "99999999999999999999\n", "", "\x01\x02"}) {
+    files->addFile(inFans("fan1_input"), contents);
+    EXPECT_EQ(smcErrorOf([] { SMCAccess::readKey(code("F0Ac"), 2); }),
+              SMCError::unknown(kIOReturnError, 0))
+        << contents;
+  }
+  files->addFile(inFans("fan1_label"), "A label far longer than twelve\n");
+  const SMCBytes label = SMCAccess::readKey(code("F0ID"), 16);
+  EXPECT_EQ(std::string(label.begin() + 4, label.begin() + 16), "A label far ");
 }
 
 TEST_P(ApplesmcOnFixtureTree, AValueReadAfterTheCursorMovedIsNotPassedOn) {
-  const std::string device = GetParam().deviceDirectory;
-  files->afterRead(device + "/key_at_index_data",
-                   [this, device] { files->writeFile(device + "/key_at_index", "0"); });
+  files->afterRead(inDevice("key_at_index_data"),
+                   [this] { files->writeFile(inDevice("key_at_index"), "0"); });
   EXPECT_EQ(smcErrorOf([] { SMCAccess::readKey(code("TC0P"), 2); }),
             SMCError::unknown(kIOReturnBusy, 0));
 }
 
-class ApplesmcWithoutDevice : public testing::SMCAccessTest {};
+class ApplesmcTree : public SMCAccessTest {};
 
-TEST_F(ApplesmcWithoutDevice, NoDeviceDirectoryMeansNoDriver) {
+TEST_F(ApplesmcTree, NoDeviceMeansNoDriverAndAnUnreadableOneFailsToOpen) {
   auto files = std::make_shared<InMemoryFileAccess>();
   files->addFile("/sys/bus/acpi/devices/PNP0C0A:00/hid", "PNP0C0A\n");
   install(std::make_shared<ApplesmcDriver>(files, "/sys"));
   EXPECT_EQ(smcErrorOf(SMCAccess::openSMC), SMCError::driverNotFound());
 
   install(std::make_shared<ApplesmcDriver>(std::make_shared<applesmc::RealFileAccess>(),
-                                           testing::fixturePath("sysfs/missing").string()));
+                                           fixturePath("sysfs/missing").string()));
   EXPECT_EQ(smcErrorOf(SMCAccess::openSMC), SMCError::driverNotFound());
-}
 
-TEST_F(ApplesmcWithoutDevice, AnUnreadableDeviceDirectoryFailsToOpen) {
-  auto files = std::make_shared<InMemoryFileAccess>();
-  files->loadTree(testing::fixturePath("sysfs/flat-stuck"));
+  files->loadTree(fixturePath("sysfs/flat-stuck"));
   files->failAccess(kFlat.deviceDirectory, EACCES);
   install(std::make_shared<ApplesmcDriver>(files, "/sys"));
   EXPECT_EQ(smcErrorOf(SMCAccess::openSMC), SMCError::failedToOpen());
 }
 
+TEST_F(ApplesmcTree, KeyCountsTheKernelNeverWritesAreErrors) {
+  for (const char* count : {"4294967296\n", "-1\n", "many\n", ""}) {
+    auto files = std::make_shared<InMemoryFileAccess>();
+    files->loadTree(fixturePath("sysfs/flat-stuck"));
+    files->addFile(std::string(kFlat.deviceDirectory) + "/key_count", count);
+    install(std::make_shared<ApplesmcDriver>(files, "/sys"));
+    SMCAccess::openSMC();
+    EXPECT_EQ(smcErrorOf([] { SMCAccess::readAllKeys(); }), SMCError::unknown(kIOReturnError, 0))
+        << count;
+  }
+}
+
 // The driver over the fixture files as they lie on disk: fans need no key cursor.
-TEST_F(ApplesmcWithoutDevice, ReadsFansOverTheRealFileSystem) {
-  struct Case {
-    std::string tree;
-    SMCBytes fan0Speed;
-  };
-  for (const auto& [tree, fan0Speed] :
-       {Case{"flat-stuck", bytesOf({0x1C, 0xE8})}, Case{"hwmon-stuck", bytesOf({0x1C, 0xE8})},
-        Case{"flat-normal", bytesOf({0x0D, 0xE8})}, Case{"hwmon-normal", bytesOf({0x0D, 0xE8})}}) {
-    install(
-        std::make_shared<ApplesmcDriver>(std::make_shared<applesmc::RealFileAccess>(),
-                                         (testing::fixturePath("sysfs") / tree / "sys").string()));
+TEST_F(ApplesmcTree, ReadsFansOverTheRealFileSystem) {
+  for (const auto& [tree, fan0Speed] : {std::pair{"flat-stuck", bytesOf({0x1C, 0xE8})},
+                                        {"hwmon-stuck", bytesOf({0x1C, 0xE8})},
+                                        {"flat-normal", bytesOf({0x0D, 0xE8})},
+                                        {"hwmon-normal", bytesOf({0x0D, 0xE8})}}) {
+    install(std::make_shared<ApplesmcDriver>(std::make_shared<applesmc::RealFileAccess>(),
+                                             (fixturePath("sysfs") / tree / "sys").string()));
     SMCAccess::openSMC();
     EXPECT_EQ(SMCAccess::readKey(code("FNum"), 1)[0], 3) << tree;
     EXPECT_EQ(SMCAccess::readKey(code("F0Ac"), 2), fan0Speed) << tree;
@@ -212,4 +196,4 @@ TEST_F(ApplesmcWithoutDevice, ReadsFansOverTheRealFileSystem) {
 }
 
 } // namespace
-} // namespace ventaro
+} // namespace ventaro::testing

@@ -1,99 +1,68 @@
-#include "fan_machine.h"
+#include "smc/battery.h"
 #include "smc/fans.h"
+#include "tests/smc/smc_machine.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
-namespace ventaro {
+namespace ventaro::testing {
 namespace {
 
-using emulated::EmulatedSMC;
-using SMCAccess::SMCError;
 using ::testing::ElementsAre;
-using testing::setKey;
-using testing::smcErrorOf;
 using namespace std::string_literals;
 
-class FanOperations : public testing::SMCAccessTest {
+class FanOperations : public SMCAccessTest {
 protected:
-  void start() {
-    smc = install(std::make_shared<EmulatedSMC>(keys));
-    SMCAccess::openSMC();
-  }
-
-  std::vector<emulated::EmulatedKey> keys = testing::stuckFanMachine();
-  std::shared_ptr<EmulatedSMC> smc;
+  Keys keys = stuckFanMachine();
 };
 
 TEST_F(FanOperations, ListingTwoFansReadsSevenKeysInOrder) {
   setKey(keys, "FNum", {2});
-  start();
+  start(keys);
   EXPECT_THAT(SMCAccess::readAllFans(),
               ElementsAre(Fan{0, "PCI Fan", 800, 4500}, Fan{1, "PS Fan", 600, 2800}));
-  EXPECT_THAT(testing::exchangedKeys(*smc),
+  EXPECT_THAT(exchangedKeys(*smc),
               ElementsAre("FNum", "F0ID", "F0Mn", "F0Mx", "F1ID", "F1Mn", "F1Mx"));
-  const std::uint64_t sizes[] = {1, 16, 2, 2, 16, 2, 2};
-  for (std::size_t i = 0; i < smc->exchangeCount(); ++i) {
-    EXPECT_EQ(smc->exchanges()[i].command, 5) << i;
-    EXPECT_EQ(smc->exchanges()[i].dataSize, sizes[i]) << i;
+  std::vector<std::uint64_t> sizes;
+  for (const auto& exchange : smc->exchanges()) {
+    EXPECT_EQ(exchange.command, 5);
+    sizes.push_back(exchange.dataSize);
   }
+  EXPECT_THAT(sizes, ElementsAre(1, 16, 2, 2, 16, 2, 2));
 }
 
 TEST_F(FanOperations, ListingEndsAtACountOfZeroOrAtTheFirstError) {
   setKey(keys, "FNum", {0});
-  start();
+  start(keys);
   EXPECT_TRUE(SMCAccess::readAllFans().empty());
   EXPECT_EQ(smc->exchangeCount(), 1u);
 
   setKey(keys, "FNum", {3});
-  testing::removeKey(keys, "F1Mn");
-  start();
+  removeKey(keys, "F1Mn");
+  start(keys);
   EXPECT_EQ(smcErrorOf([] { SMCAccess::readAllFans(); }), SMCError::keyNotFound("F1Mn"));
   EXPECT_EQ(smc->exchangeCount(), 6u) << "nothing is read after the failure";
 }
 
 TEST_F(FanOperations, NamesAreLatin1TrimmedOfTabSpaceAndNoBreakSpaceOnly) {
-  struct Case {
-    std::string nameBytes; // bytes 4 to 15, padded with the fill
-    std::uint8_t fill;
-    std::string name;
-  };
-  const Case cases[] = {
-      {"  Word", ' ', "Word"},
-      {"", ' ', ""},
-      {"CPU Fan", 0, "CPU Fan\0\0\0\0\0"s},
-      {"\t\xA0 Fan", '\t', "Fan"},
-      {"\nFan\r", 0xA0, "\nFan\r"},
-      {"\0 Fan"s, ' ', "\0 Fan"s},
-      {"Caf\xE9", ' ', "Caf\xC3\xA9"},
-      {"\xFF\xA0\xFF", ' ', "\xC3\xBF\xC2\xA0\xC3\xBF"},
+  // Bytes 4 to 15, what pads them, the name.
+  const std::tuple<std::string, std::uint8_t, std::string> cases[] = {
+      {"  Word", ' ', "Word"},     {"CPU Fan", 0, "CPU Fan\0\0\0\0\0"s},
+      {"\t\xA0 Fan", '\t', "Fan"}, {"\nFan\r", 0xA0, "\nFan\r"},
+      {"\0 Fan"s, ' ', "\0 Fan"s}, {"\xFF\xA0\xFF", ' ', "\xC3\xBF\xC2\xA0\xC3\xBF"},
   };
   for (const auto& [nameBytes, fill, name] : cases) {
-    auto record = testing::fanIdentification(nameBytes, fill);
+    auto record = fanIdentification(nameBytes, fill);
     record[0] = 'X'; // bytes 0 to 3 are no part of the name
     setKey(keys, "F0ID", record);
-    start();
+    start(keys);
     EXPECT_EQ(SMCAccess::readFanName(0), name) << ::testing::PrintToString(nameBytes);
   }
 }
 
-TEST_F(FanOperations, SpeedsDropTheFractionBits) {
-  setKey(keys, "F2Mn", {0x00, 0x03});
-  setKey(keys, "F2Mx", {0xFF, 0xFF});
-  setKey(keys, "F2Ac", {0x0C, 0x83});
-  start();
-  EXPECT_EQ(SMCAccess::readFanMinimum(2), 0);
-  EXPECT_EQ(SMCAccess::readFanMaximum(2), 16383);
-  EXPECT_EQ(SMCAccess::readFanActual(2), 800);
-  EXPECT_EQ(SMCAccess::readFanSpeed(2, "Mx"), 16383);
-  EXPECT_THAT(testing::exchangedKeys(*smc), ElementsAre("F2Mn", "F2Mx", "F2Ac", "F2Mx"));
-  EXPECT_EQ(SMCAccess::readFan(1), (Fan{1, "PS Fan", 600, 2800}));
-}
-
 TEST_F(FanOperations, IndexesWithoutAOneDigitKeyAreRefusedUnsent) {
-  start();
+  start(keys);
   const SMCError refused = SMCError::unknown(kIOReturnBadArgument, 0);
-  for (const std::int64_t index : {std::int64_t{-1}, std::int64_t{10}, std::int64_t{255}}) {
+  for (const std::int64_t index : {-1, 10, 255}) {
     EXPECT_EQ(smcErrorOf([&] { SMCAccess::readFanName(index); }), refused) << index;
     EXPECT_EQ(smcErrorOf([&] { SMCAccess::readFanActual(index); }), refused) << index;
     EXPECT_EQ(smcErrorOf([&] { SMCAccess::writeFanMinimum(index, 900); }), refused) << index;
@@ -104,36 +73,62 @@ TEST_F(FanOperations, IndexesWithoutAOneDigitKeyAreRefusedUnsent) {
   EXPECT_EQ(smc->exchangeCount(), 0u);
 }
 
-TEST_F(FanOperations, UnsafeMinimumsAreRefusedAfterReadingTheMaximum) {
-  start();
-  for (const std::int64_t speed : {std::int64_t{0}, std::int64_t{-5}, std::int64_t{4501}}) {
+TEST_F(FanOperations, UnsafeMinimumsAreRefusedAfterReadingTheMaximumAndNothingIsWritten) {
+  start(keys);
+  for (const std::int64_t speed : {0, -5, 4501}) {
     smc->clearExchanges();
     EXPECT_EQ(smcErrorOf([&] { SMCAccess::writeFanMinimum(0, speed); }), SMCError::unsafeFanSpeed())
         << speed;
-    EXPECT_THAT(testing::exchangedKeys(*smc), ElementsAre("F0Mx")) << speed;
+    EXPECT_THAT(exchangedKeys(*smc), ElementsAre("F0Mx")) << speed;
   }
-  EXPECT_EQ(smc->key(fourCharCodeLiteral("F0Mn"))->value, (std::vector<std::uint8_t>{0x0C, 0x80}));
-
-  testing::removeKey(keys, "F0Mx");
-  start();
+  removeKey(keys, "F0Mx");
+  start(keys);
   EXPECT_EQ(smcErrorOf([] { SMCAccess::writeFanMinimum(0, 900); }), SMCError::keyNotFound("F0Mx"));
   EXPECT_EQ(smc->exchangeCount(), 1u) << "nothing is written without the maximum";
 }
 
 TEST_F(FanOperations, MinimumIsWrittenAsFpe2WithThirtyZeroBytes) {
   setKey(keys, "F0Mn", {0x00, 0x00});
-  start();
+  start(keys);
   SMCAccess::writeFanMinimum(0, 800);
   ASSERT_EQ(smc->exchangeCount(), 2u);
   const auto& write = smc->exchanges()[1];
   EXPECT_EQ(fourCharCodeToText(write.key), "F0Mn");
   EXPECT_EQ(write.command, 6);
   EXPECT_EQ(write.dataSize, 2u);
-  EXPECT_EQ(write.bytes, testing::bytesOf({0x0C, 0x80}));
-
+  EXPECT_EQ(write.bytes, bytesOf({0x0C, 0x80}));
   SMCAccess::writeFanMinimum(0, 4500); // the maximum itself is allowed
-  EXPECT_EQ(smc->key(fourCharCodeLiteral("F0Mn"))->value, (std::vector<std::uint8_t>{0x46, 0x50}));
+  EXPECT_EQ(smc->key(code("F0Mn"))->value, (std::vector<std::uint8_t>{0x46, 0x50}));
+}
+
+TEST_F(FanOperations, BatteryDecodesCountFlagAndStatusBitsAndStopsAtTheFirstFailure) {
+  const struct {
+    std::uint8_t count, power, status, msdi;
+    batteryInfo info;
+    bool msdiFlag;
+  } cases[] = {
+      {1, 0, 0x43, 1, {1, true, false, true, true}, true},
+      {0, 1, 0xBC, 0, {0, false, true, false, false}, false},
+      {255, 2, 0xFF, 0xFF, {255, true, false, true, true}, false}, // a flag is only 1
+  };
+  for (const auto& c : cases) {
+    setKey(keys, "BNum", {c.count});
+    setKey(keys, "BATP", {c.power});
+    setKey(keys, "BSIn", {c.status});
+    setKey(keys, "MSDI", {c.msdi});
+    start(keys);
+    EXPECT_EQ(SMCAccess::readBatteryInfo(), c.info) << int{c.status};
+    EXPECT_EQ(SMCAccess::readMSDIFlag(), c.msdiFlag) << int{c.msdi};
+    EXPECT_THAT(exchangedKeys(*smc), ElementsAre("BNum", "BATP", "BSIn", "MSDI"));
+    for (const auto& exchange : smc->exchanges()) {
+      EXPECT_EQ(exchange.dataSize, 1u);
+    }
+  }
+  removeKey(keys, "BATP");
+  start(keys);
+  EXPECT_EQ(smcErrorOf([] { SMCAccess::readBatteryInfo(); }), SMCError::keyNotFound("BATP"));
+  EXPECT_EQ(smc->exchangeCount(), 2u);
 }
 
 } // namespace
-} // namespace ventaro
+} // namespace ventaro::testing

@@ -1,26 +1,10 @@
-#include "smc/emulated/smc_profile.h"
 #include "smc/emulated/wire_layout.h"
-#include "smc/smc_access.h"
-#include "smc_test_support.h"
+#include "tests/smc/smc_machine.h"
 
-#include <functional>
-#include <gtest/gtest.h>
-#include <string>
-
-namespace ventaro {
+namespace ventaro::testing {
 namespace {
 
-using emulated::EmulatedFailure;
-using emulated::EmulatedKey;
-using emulated::EmulatedSMC;
-using SMCAccess::SMCError;
-using testing::bytesOf;
-using testing::smcErrorOf;
 using namespace std::string_literals;
-
-constexpr FourCharCode code(const char (&text)[5]) {
-  return fourCharCodeLiteral(text);
-}
 
 EmulatedKey keyCount(std::uint32_t count) {
   return {code("#KEY"),
@@ -43,77 +27,56 @@ std::vector<std::uint8_t> requestImage(FourCharCode key, std::uint64_t dataSize,
   return image;
 }
 
-class SMCAccessOnEmulatedSMC : public testing::SMCAccessTest {
+class SMCAccessOnEmulatedSMC : public SMCAccessTest {
 protected:
-  void SetUp() override {
-    smc = install(std::make_shared<EmulatedSMC>(
-        emulated::loadSMCProfile(testing::fixturePath("smc/stuck-fan.profile"))));
-    SMCAccess::openSMC();
-  }
-  std::shared_ptr<EmulatedSMC> smc;
+  void SetUp() override { start(stuckFanMachine()); }
 };
 
 TEST_F(SMCAccessOnEmulatedSMC, SendsExactlyTheFieldsOfEachOperation) {
-  struct Case {
-    const char* operation;
-    std::function<void()> run;
-    std::vector<std::uint8_t> request;
-  };
-  const Case cases[] = {
-      {"readKey", [] { SMCAccess::readKey(code("F0Ac"), 2); }, requestImage(code("F0Ac"), 2, 5)},
-      {"writeKey",
-       [] {
+  const std::pair<std::function<void()>, std::vector<std::uint8_t>> cases[] = {
+      {[] { SMCAccess::readKey(code("F0Ac"), 2); }, requestImage(code("F0Ac"), 2, 5)},
+      {[] {
          SMCAccess::writeKey(code("F0Mn"), 2, bytesOf({0x0C, 0x80}));
        },
        requestImage(code("F0Mn"), 2, 6, 0, bytesOf({0x0C, 0x80}))},
-      {"readKeyInfo", [] { SMCAccess::readKeyInfo(code("TC0P")); },
-       requestImage(code("TC0P"), 0, 9)},
-      {"isKeyFound", [] { SMCAccess::isKeyFound(code("TC0P")); }, requestImage(code("TC0P"), 0, 9)},
-      {"readKeyCount", [] { SMCAccess::readKeyCount(); }, requestImage(code("#KEY"), 4, 5)},
-      {"readKeyAtIndex", [] { SMCAccess::readKeyAtIndex(4); }, requestImage(0, 0, 8, 4)},
+      {[] { SMCAccess::readKeyInfo(code("TC0P")); }, requestImage(code("TC0P"), 0, 9)},
+      {[] { SMCAccess::isKeyFound(code("TC0P")); }, requestImage(code("TC0P"), 0, 9)},
+      {[] { SMCAccess::readKeyCount(); }, requestImage(code("#KEY"), 4, 5)},
+      {[] { SMCAccess::readKeyAtIndex(4); }, requestImage(0, 0, 8, 4)},
   };
-  for (const auto& [operation, run, request] : cases) {
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
     smc->clearExchanges();
-    run();
-    ASSERT_EQ(smc->exchangeCount(), 1u) << operation;
-    EXPECT_EQ(smc->exchanges()[0].request, request) << operation;
-    EXPECT_EQ(smc->exchanges()[0].methodIndex, 2u) << operation;
+    cases[i].first();
+    ASSERT_EQ(smc->exchangeCount(), 1u) << i;
+    EXPECT_EQ(smc->exchanges()[0].request, cases[i].second) << i;
+    EXPECT_EQ(smc->exchanges()[0].methodIndex, 2u) << i;
   }
 }
 
 TEST_F(SMCAccessOnEmulatedSMC, MapsEachFailedReplyToItsError) {
-  struct Case {
-    EmulatedFailure failure;
-    SMCError error;
-  };
-  const Case cases[] = {
+  const std::pair<EmulatedFailure, SMCError> cases[] = {
       {EmulatedFailure::resultByte(132), SMCError::keyNotFound("F0Mn")},
       {EmulatedFailure::resultByte(1), SMCError::unknown(kIOReturnSuccess, 1)},
       {EmulatedFailure::resultByte(0x85), SMCError::unknown(kIOReturnSuccess, 0x85)},
       {{kIOReturnNotPrivileged, 0}, SMCError::notPrivileged()},
       {{kIOReturnNotPrivileged, 132}, SMCError::notPrivileged()},
-      {EmulatedFailure::returnCode(kIOReturnBusy), SMCError::unknown(kIOReturnBusy, 0)},
+      {EmulatedFailure::returnCode(kIOReturnTimeout), SMCError::unknown(kIOReturnTimeout, 0)},
       {{kIOReturnError, 7}, SMCError::unknown(kIOReturnError, 7)},
   };
   for (const auto& [failure, error] : cases) {
     smc->failAll(failure);
     EXPECT_EQ(smcErrorOf([] { SMCAccess::readKey(code("F0Mn"), 2); }), error) << error.what();
   }
-}
-
-TEST_F(SMCAccessOnEmulatedSMC, KeyNotFoundCarriesTheRequestedKey) {
+  smc->clearFailures();
   EXPECT_EQ(smcErrorOf([] { SMCAccess::readKey(code("F9Mn"), 2); }), SMCError::keyNotFound("F9Mn"));
   EXPECT_EQ(smcErrorOf([] { SMCAccess::readKeyAtIndex(99); }), SMCError::keyNotFound("\0\0\0\0"s));
 }
 
-TEST_F(SMCAccessOnEmulatedSMC, ReadKeyReturnsAll32ReplyBytes) {
+TEST_F(SMCAccessOnEmulatedSMC, ReadsAll32ReplyBytesAndTheKeyInformation) {
   smc->setReplyFill(0xEE);
   const SMCBytes bytes = SMCAccess::readKey(code("F0ID"), 1);
   EXPECT_EQ(bytes[5], 0x43); // the 'C' of "PCI" lies beyond the one byte asked for
   EXPECT_EQ(bytes[31], 0xEE);
-}
-
-TEST_F(SMCAccessOnEmulatedSMC, ReadKeyInfoGivesTheDataType) {
   EXPECT_EQ(SMCAccess::readKeyInfo(code("TC0P")), DataTypes::SP78);
   EXPECT_EQ(SMCAccess::readKeyInfo(code("F0ID")), DataTypes::FDS);
 }
@@ -128,89 +91,74 @@ TEST_F(SMCAccessOnEmulatedSMC, IsKeyFoundTurnsOnlyKeyNotFoundIntoFalse) {
             SMCError::unknown(kIOReturnSuccess, 1));
 }
 
-TEST_F(SMCAccessOnEmulatedSMC, IndexesOutsideTheUnsigned32BitRangeAreRefusedUnsent) {
-  for (const std::int64_t index : {std::int64_t{-1}, std::int64_t{1} << 32}) {
-    EXPECT_EQ(smcErrorOf([&] { SMCAccess::readKeyAtIndex(index); }),
-              SMCError::unknown(kIOReturnBadArgument, 0));
-  }
-  EXPECT_EQ(smc->exchangeCount(), 0u);
-}
-
-TEST_F(SMCAccessOnEmulatedSMC, ListsEveryKeyInTheSMCsOrder) {
+TEST_F(SMCAccessOnEmulatedSMC, ListsEveryKeyInTheSMCsOrderAndStopsAtTheFirstFailure) {
   std::vector<SMCKey> expected;
   for (const EmulatedKey& key : smc->keys()) {
     expected.push_back({key.code, key.info});
   }
   EXPECT_EQ(SMCAccess::readAllKeys(), expected);
   EXPECT_EQ(smc->exchangeCount(), 1 + 2 * expected.size());
-  EXPECT_EQ(expected.front().code, code("#KEY"));
-}
 
-TEST_F(SMCAccessOnEmulatedSMC, AFailingExchangeEndsTheListingWithNothing) {
+  smc->clearExchanges();
   smc->failKey(code("BNum"), EmulatedFailure::notPrivileged());
   EXPECT_EQ(smcErrorOf([] { SMCAccess::readAllKeys(); }), SMCError::notPrivileged());
   // "#KEY", then index 0 ("#KEY") and its info, index 1 ("BATP") and its info, index 2 fails.
   EXPECT_EQ(smc->exchangeCount(), 6u);
-}
-
-class SMCAccessOnSmallSMC : public testing::SMCAccessTest {};
-
-TEST_F(SMCAccessOnSmallSMC, ReadsTheKeyCountAsAnUnsigned32BitNumber) {
-  for (const std::uint32_t count : {300u, 0x80000000u, 0xFFFFFFFFu}) {
-    install(std::make_shared<EmulatedSMC>(std::vector{keyCount(count)}));
-    SMCAccess::openSMC();
-    EXPECT_EQ(SMCAccess::readKeyCount(), std::int64_t{count});
+  for (const std::int64_t index : {std::int64_t{-1}, std::int64_t{1} << 32}) {
+    EXPECT_EQ(smcErrorOf([&] { SMCAccess::readKeyAtIndex(index); }),
+              SMCError::unknown(kIOReturnBadArgument, 0))
+        << "refused unsent";
   }
+  EXPECT_EQ(smc->exchangeCount(), 6u);
 }
 
-TEST_F(SMCAccessOnSmallSMC, ListingMakesOnePlusTwoExchangesPerKey) {
-  const auto none = install(std::make_shared<EmulatedSMC>(std::vector{keyCount(0)}));
-  SMCAccess::openSMC();
+// The count is unsigned 32-bit; a count far beyond the keys held ends the listing at the first
+// missing index, without room reserved for the claim.
+TEST_F(SMCAccessTest, KeyCountsAreUnsigned32BitAndNeverTrusted) {
+  for (const std::uint32_t count : {300u, 0x80000000u, 0xFFFFFFFFu}) {
+    start({keyCount(count)});
+    EXPECT_EQ(SMCAccess::readKeyCount(), std::int64_t{count});
+    EXPECT_EQ(smcErrorOf([] { SMCAccess::readAllKeys(); }), SMCError::keyNotFound("\0\0\0\0"s));
+    EXPECT_EQ(smc->exchangeCount(), 5u); // the count, then once more with "#KEY" and index 1
+  }
+  start({keyCount(0)});
   EXPECT_TRUE(SMCAccess::readAllKeys().empty());
-  EXPECT_EQ(none->exchangeCount(), 1u);
+  EXPECT_EQ(smc->exchangeCount(), 1u);
 
   // A key with its top bit set sorts last in the SMC's unsigned order (first in a signed one),
   // so with a count of 2 the listing sees "#KEY" and "TC0P".
-  const EmulatedKey high{0xE9303030, DataTypes::Flag, {1}};
-  const EmulatedKey low{code("TC0P"), DataTypes::SP78, {0x2D, 0}};
-  const auto two = install(std::make_shared<EmulatedSMC>(std::vector{keyCount(2), high, low}));
-  SMCAccess::openSMC();
+  start(
+      {keyCount(2), {0xE9303030, DataTypes::Flag, {1}}, {code("TC0P"), DataTypes::SP78, {45, 0}}});
   EXPECT_EQ(SMCAccess::readAllKeys(), (std::vector<SMCKey>{{code("#KEY"), DataTypes::UInt32},
                                                            {code("TC0P"), DataTypes::SP78}}));
-  std::vector<std::pair<std::uint8_t, std::uint32_t>> sent; // command, key or index
-  for (const auto& exchange : two->exchanges()) {
+  std::vector<std::pair<int, std::uint32_t>> sent; // command, key or index
+  for (const auto& exchange : smc->exchanges()) {
     sent.emplace_back(exchange.command, exchange.command == 8 ? exchange.data32 : exchange.key);
   }
-  EXPECT_EQ(sent, (std::vector<std::pair<std::uint8_t, std::uint32_t>>{
+  EXPECT_EQ(sent, (std::vector<std::pair<int, std::uint32_t>>{
                       {5, code("#KEY")}, {8, 0}, {9, code("#KEY")}, {8, 1}, {9, code("TC0P")}}));
 }
 
-TEST_F(SMCAccessOnSmallSMC, OpeningReportsAMissingOrRefusingService) {
-  const auto absent = install(std::make_shared<EmulatedSMC>(std::vector<EmulatedKey>{}));
+TEST_F(SMCAccessTest, OpeningAndClosingReportTheDriversAnswer) {
+  const auto absent = install(std::make_shared<EmulatedSMC>(Keys{}));
   absent->setServicePresent(false);
   EXPECT_EQ(smcErrorOf(SMCAccess::openSMC), SMCError::driverNotFound());
   EXPECT_EQ(absent->callCounts().openService, 0);
 
-  const auto refusing = install(std::make_shared<EmulatedSMC>(std::vector<EmulatedKey>{}));
+  const auto refusing = install(std::make_shared<EmulatedSMC>(Keys{}));
   refusing->setOpenResult(kIOReturnNotPrivileged);
   EXPECT_EQ(smcErrorOf(SMCAccess::openSMC), SMCError::failedToOpen());
   EXPECT_EQ(refusing->callCounts().releaseService, 1);
-}
 
-TEST_F(SMCAccessOnSmallSMC, ClosingReportsTheDriversAnswerAndKeepsTheHandle) {
-  const auto smc = install(std::make_shared<EmulatedSMC>(std::vector{keyCount(1)}));
-  SMCAccess::openSMC();
+  start({keyCount(1)});
   const auto handle = SMCAccess::connection;
   EXPECT_NE(handle, 0u);
-  EXPECT_EQ(smc->callCounts().releaseService, 1);
   EXPECT_TRUE(SMCAccess::closeSMC());
   EXPECT_EQ(SMCAccess::connection, handle);
   EXPECT_FALSE(SMCAccess::closeSMC()); // already closed
   // An exchange on the closed connection reaches the driver and fails as it answers.
   EXPECT_EQ(smcErrorOf([] { SMCAccess::readKeyCount(); }), SMCError::unknown(kIOReturnNotOpen, 0));
-  smc->setCloseResult(kIOReturnError);
-  EXPECT_FALSE(SMCAccess::closeSMC());
 }
 
 } // namespace
-} // namespace ventaro
+} // namespace ventaro::testing

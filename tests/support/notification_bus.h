@@ -1,13 +1,14 @@
 #pragma once
 
-// A private session bus with a notification server on it, for tests that talk to a real peer.
+// Real peers for the notification tests: a private session bus, the python3-dbusmock
+// notification server, a server that never answers, and a socket that never speaks; with the
+// scoped helpers those tests share.
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <gio/gio.h>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -16,31 +17,34 @@
 
 namespace ventaro::testing {
 
+struct NoCopy {
+  NoCopy() = default;
+  NoCopy(const NoCopy&) = delete;
+  NoCopy& operator=(const NoCopy&) = delete;
+};
+
 /// Why the bus tests cannot run here (no dbus-daemon, no python3-dbusmock), or nothing.
 std::optional<std::string> notificationBusUnavailable();
 
-/// A temporary directory, removed with its contents at the end.
-class TemporaryDirectory {
+/// Polls until `done` holds; false when `limit` passes first.
+bool waitUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+class TemporaryDirectory : NoCopy {
 public:
   TemporaryDirectory();
   ~TemporaryDirectory();
-  TemporaryDirectory(const TemporaryDirectory&) = delete;
-  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-
   const std::filesystem::path& path() const { return path_; }
 
 private:
   std::filesystem::path path_;
 };
 
-/// Ends the test program with a message when the scope it guards is not left within `bound`:
-/// a hang becomes a prompt failure instead of a stuck test run.
-class HangGuard {
+/// Aborts the test program when its scope is not left within `bound`: a hang fails promptly.
+class HangGuard : NoCopy {
 public:
   HangGuard(std::string what, std::chrono::milliseconds bound);
   ~HangGuard();
-  HangGuard(const HangGuard&) = delete;
-  HangGuard& operator=(const HangGuard&) = delete;
 
 private:
   std::mutex mutex_;
@@ -49,118 +53,86 @@ private:
   std::thread watchdog_;
 };
 
-/// Sets (or, with std::nullopt, unsets) an environment variable and restores it at the end.
-class ScopedEnvironmentVariable {
+/// Sets (or, with nothing, unsets) an environment variable for its scope.
+class ScopedEnvironmentVariable : NoCopy {
 public:
   ScopedEnvironmentVariable(std::string name, const std::optional<std::string>& value);
   ~ScopedEnvironmentVariable();
-  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
-  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
 
 private:
   std::string name_;
   std::optional<std::string> saved_;
 };
 
-/// A dbus-daemon of its own (session type, nothing activatable), stopped at the end.
-/// Throws std::runtime_error when it cannot be started.
-class PrivateSessionBus {
+/// A dbus-daemon of its own (session type, nothing activatable). Throws when it cannot start.
+class PrivateSessionBus : NoCopy {
 public:
   PrivateSessionBus();
   ~PrivateSessionBus();
-  PrivateSessionBus(const PrivateSessionBus&) = delete;
-  PrivateSessionBus& operator=(const PrivateSessionBus&) = delete;
-
   const std::string& address() const { return address_; }
-  /// The bus's listening socket.
   std::filesystem::path socketPath() const { return directory_.path() / "bus"; }
-  /// The GUID the bus answers to clients with (it differs from bus to bus).
   std::string guid() const;
 
 private:
   TemporaryDirectory directory_;
-  GSubprocess* daemon_ = nullptr;
   std::string address_;
+  GSubprocess* daemon_ = nullptr;
 };
 
-/// What a Notify call carried, as the server received it.
-struct NotifyCall {
-  std::string appName;
-  std::uint32_t replacesId = 0;
-  std::string appIcon;
-  std::string summary;
-  std::string body;
-  std::vector<std::string> actions;
-  /// Each hint's value: a text as itself, anything else in GVariant text form.
-  std::map<std::string, std::string> hints;
-  std::int32_t expireTimeout = 0;
-};
+/// A call's arguments as the server received them: texts as themselves, other values in
+/// GVariant text form. Notify's, in order: appName, replacesId, appIcon, summary, body,
+/// actions, hints, expireTimeout.
+using Arguments = std::vector<std::string>;
+enum NotifyArgument { appName, replacesId, appIcon, summary, body, actions, hints, expireTimeout };
 
-/// The notification-daemon mock of python3-dbusmock on a given bus. It answers Notify with
-/// increasing ids (or the replaces_id when one is given) and logs every call, read back here.
-/// Throws std::runtime_error when it cannot be started.
-class MockNotificationServer {
+/// python3-dbusmock's notification_daemon template: answers Notify with increasing ids (or
+/// the replaces_id) and logs every call. Throws when it cannot start.
+class MockNotificationServer : NoCopy {
 public:
   explicit MockNotificationServer(const std::string& busAddress);
   ~MockNotificationServer();
-  MockNotificationServer(const MockNotificationServer&) = delete;
-  MockNotificationServer& operator=(const MockNotificationServer&) = delete;
 
-  std::vector<NotifyCall> notifyCalls() const;
-  /// The ids passed to CloseNotification, in order.
-  std::vector<std::uint32_t> closeCalls() const;
-  /// Every logged method, in the order the calls arrived.
-  std::vector<std::string> methodNames() const;
-  /// The server's unique bus name.
+  /// Every call received, in order: the method's name and its arguments.
+  std::vector<std::pair<std::string, Arguments>> calls() const;
+  std::vector<Arguments> callsOf(const std::string& method) const;
+  std::vector<std::string> closedIds() const; // the ids CloseNotification was called with
   const std::string& uniqueName() const { return uniqueName_; }
-
   /// From now on CloseNotification answers org.freedesktop.Notifications.Error.InvalidId.
   void answerCloseWithInvalidId() const;
   /// Ends the server and waits until its name is free.
   void stop();
 
 private:
-  GVariant* mockCall(const char* method, GVariant* arguments, const GVariantType* replyType) const;
+  GVariant* mockCall(const char* method, GVariant* arguments, const GVariantType* reply) const;
 
   GDBusConnection* connection_ = nullptr;
   GSubprocess* process_ = nullptr;
   std::string uniqueName_;
 };
 
-/// Owns org.freedesktop.Notifications on a bus and never answers a call made to it.
-class SilentNotificationServer {
+/// Owns org.freedesktop.Notifications and drops every call made to it, unanswered.
+class SilentNotificationServer : NoCopy {
 public:
   explicit SilentNotificationServer(const std::string& busAddress);
   ~SilentNotificationServer();
-  SilentNotificationServer(const SilentNotificationServer&) = delete;
-  SilentNotificationServer& operator=(const SilentNotificationServer&) = delete;
-
   const std::string& uniqueName() const { return uniqueName_; }
-  /// The methods of the notification interface called on it so far, in arrival order.
+  /// The notification methods called on it so far, in arrival order.
   std::vector<std::string> methodsReceived() const;
 
 private:
-  static GDBusMessage* record(GDBusConnection*, GDBusMessage* message, gboolean incoming,
-                              gpointer self);
-
   mutable std::mutex mutex_;
   std::vector<std::string> received_;
-  guint filter_ = 0;
   GDBusConnection* connection_ = nullptr;
-  GMainContext* neverIterated_ = nullptr;
-  guint registration_ = 0;
+  guint filter_ = 0;
   std::string uniqueName_;
 };
 
-/// A Unix socket that accepts connections (through its backlog) and never says a word: a bus
-/// address that hangs every client trying to authenticate.
-class MuteSocket {
+/// A Unix socket that accepts connections and never says a word: a bus address that hangs
+/// every client trying to authenticate.
+class MuteSocket : NoCopy {
 public:
   MuteSocket();
   ~MuteSocket();
-  MuteSocket(const MuteSocket&) = delete;
-  MuteSocket& operator=(const MuteSocket&) = delete;
-
   const std::string& address() const { return address_; }
 
 private:

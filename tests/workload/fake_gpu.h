@@ -1,12 +1,12 @@
 #pragma once
 
-// A recording stand-in for the GPU layer: it makes objects that only count and record what
-// is done with them, reports a chosen name, working set and command-buffer error, and can be
-// told to refuse any object. Memory stays constant whatever the number of encodes.
+// A recording stand-in for the GPU layer: its objects only record what is done with them.
+// It reports a chosen name, working set, stride and command-buffer error, and can refuse to
+// make any one kind of object. Memory stays constant whatever the number of encodes.
 
 #include "workload/gpu_device.h"
 
-#include <cstdint>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -17,74 +17,119 @@ namespace ventaro::testing {
 
 class FakeDevice : public gpu::Device {
 public:
-  // Reported values.
   std::string deviceName = "Fake GPU";
-  std::uint64_t workingSet = 17179869184; // recommendedMaxWorkingSetSize
-  std::uint64_t rowBytes = 0;             // 0: 4 bytes per column
+  std::uint64_t workingSet = 17179869184;        // recommendedMaxWorkingSetSize
+  std::uint64_t rowBytes = 0;                    // 0: 4 bytes per column
+  std::optional<gpu::CommandError> commandError; // every command buffer's, once completed
+  std::string refuse; // the factory ("newBuffer", "commandBuffer", ...) that answers null
+  std::function<void()> onCommit, onWait; // run inside commit and waitUntilCompleted
 
-  // What every command buffer ends with after waitUntilCompleted.
-  std::optional<gpu::CommandError> commandError;
-
-  // Refusals: the corresponding factory answers null.
-  bool failQueue = false;
-  bool failCommandBuffer = false;
-  bool failBuffer = false;
-  bool failMatrix = false;
-  bool failKernel = false;
-
-  // Called inside commit and waitUntilCompleted (e.g. to advance a virtual clock).
-  std::function<void()> onCommit;
-  std::function<void()> onWait;
-
-  struct Counts {
-    int queues = 0;
-    int commandBuffers = 0;
-    int buffers = 0;
-    int matrices = 0;
-    int kernels = 0;
-    std::int64_t encodes = 0;
-    int commits = 0;
-    int waits = 0;
-  } counts;
-
-  // Operation names in call order: "newCommandQueue", "commandBuffer", "newBuffer",
-  // "newMatrix", "newMatrixMultiplication", "encode", "commit", "waitUntilCompleted",
-  // "error". A run of consecutive encodes is recorded as one "encode" (counts.encodes has
-  // the number), so that the record does not grow with the number of encodes.
+  // Calls with their arguments, in order, e.g. "newBuffer 65536 32"; a run of encodes is one
+  // "encode", so that the record does not grow with their number.
   std::vector<std::string> calls;
-
-  // Arguments of the last calls.
-  std::uint64_t lastBufferLength = 0;
-  std::optional<gpu::ResourceOptions> lastBufferOptions;
-  std::optional<gpu::MatrixDescriptor> lastDescriptor;
-  struct KernelSizes {
-    std::int64_t resultRows = 0, resultColumns = 0, interiorColumns = 0;
-  };
-  std::optional<KernelSizes> lastKernelSizes;
-  mutable std::int64_t lastRowBytesColumns = 0;
-
-  // Encodes whose left, right and result were not one and the same matrix, and encodes
-  // into a command buffer after its commit.
-  std::int64_t distinctOperandEncodes = 0;
+  std::int64_t encodes = 0;
+  std::int64_t distinctOperandEncodes = 0; // left, right and result not all one matrix
   std::int64_t encodesAfterCommit = 0;
 
-  // Fake objects (queues, command buffers, buffers, matrices, kernels) alive right now.
-  int liveObjects = 0;
+  std::size_t count(const std::string& call) const {
+    return static_cast<std::size_t>(std::count(calls.begin(), calls.end(), call));
+  }
+  void record(const std::string& call) {
+    if (call != "encode" || calls.empty() || calls.back() != "encode") {
+      calls.push_back(call);
+    }
+  }
 
   std::string name() const override { return deviceName; }
   std::uint64_t recommendedMaxWorkingSetSize() const override { return workingSet; }
-  std::uint64_t rowBytesFromColumns(std::int64_t columns, gpu::DataType dataType) const override;
-  std::unique_ptr<gpu::CommandQueue> newCommandQueue() override;
-  std::shared_ptr<gpu::Buffer> newBuffer(std::uint64_t length,
-                                         gpu::ResourceOptions options) override;
+  std::uint64_t rowBytesFromColumns(std::int64_t columns, gpu::DataType) const override {
+    return rowBytes != 0 ? rowBytes : 4 * static_cast<std::uint64_t>(columns);
+  }
+  std::unique_ptr<gpu::CommandQueue> newCommandQueue() override {
+    return make<Queue>("newCommandQueue");
+  }
+  std::shared_ptr<gpu::Buffer> newBuffer(std::uint64_t length, gpu::ResourceOptions o) override {
+    return make<Buffer>("newBuffer " + std::to_string(length) + " " +
+                            std::to_string(static_cast<std::uint64_t>(o)),
+                        length);
+  }
   std::unique_ptr<gpu::Matrix> newMatrix(std::shared_ptr<gpu::Buffer> buffer,
-                                         const gpu::MatrixDescriptor& descriptor) override;
+                                         const gpu::MatrixDescriptor& d) override {
+    return buffer ? make<Matrix>("newMatrix " + std::to_string(d.rows) + "x" +
+                                     std::to_string(d.columns) + " " + std::to_string(d.rowBytes),
+                                 d)
+                  : nullptr;
+  }
   std::unique_ptr<gpu::MatrixMultiplication>
-  newMatrixMultiplication(std::int64_t resultRows, std::int64_t resultColumns,
-                          std::int64_t interiorColumns) override;
+  newMatrixMultiplication(std::int64_t rows, std::int64_t columns, std::int64_t interior) override {
+    return make<Kernel>("newMatrixMultiplication " + std::to_string(rows) + " " +
+                        std::to_string(columns) + " " + std::to_string(interior));
+  }
 
-  // Used by the fake objects.
-  void record(const char* call);
+private:
+  struct Part {
+    explicit Part(FakeDevice& d) : device(d) {}
+    FakeDevice& device;
+  };
+  struct Buffer final : gpu::Buffer, Part {
+    Buffer(FakeDevice& d, std::uint64_t length) : Part(d), bytes(length) {}
+    std::uint64_t length() const override { return bytes; }
+    std::uint64_t bytes;
+  };
+  struct Matrix final : gpu::Matrix, Part {
+    Matrix(FakeDevice& d, const gpu::MatrixDescriptor& described) : Part(d), m(described) {}
+    const gpu::MatrixDescriptor& descriptor() const override { return m; }
+    gpu::MatrixDescriptor m;
+  };
+  struct CommandBuffer final : gpu::CommandBuffer, Part {
+    using Part::Part;
+    void commit() override {
+      device.record("commit");
+      committed = true;
+      if (device.onCommit) {
+        device.onCommit();
+      }
+    }
+    void waitUntilCompleted() override {
+      device.record("waitUntilCompleted");
+      if (device.onWait) {
+        device.onWait();
+      }
+      completed = true;
+    }
+    std::optional<gpu::CommandError> error() const override {
+      device.record("error");
+      return completed ? device.commandError : std::nullopt;
+    }
+    bool committed = false, completed = false;
+  };
+  struct Queue final : gpu::CommandQueue, Part {
+    using Part::Part;
+    std::unique_ptr<gpu::CommandBuffer> commandBuffer() override {
+      return device.make<CommandBuffer>("commandBuffer");
+    }
+  };
+  struct Kernel final : gpu::MatrixMultiplication, Part {
+    using Part::Part;
+    void encodeToCommandBuffer(gpu::CommandBuffer& commandBuffer, gpu::Matrix& left,
+                               gpu::Matrix& right, gpu::Matrix& result) override {
+      device.record("encode");
+      ++device.encodes;
+      device.distinctOperandEncodes += &left != &right || &right != &result ? 1 : 0;
+      // Every command buffer a fake device hands out is one of its own.
+      device.encodesAfterCommit += static_cast<CommandBuffer&>(commandBuffer).committed ? 1 : 0;
+    }
+  };
+
+  // Records the call, then makes the object unless this kind is refused.
+  template <typename Object, typename... Arguments>
+  std::unique_ptr<Object> make(const std::string& call, Arguments&&... arguments) {
+    record(call);
+    if (call.starts_with(refuse) && !refuse.empty()) {
+      return nullptr;
+    }
+    return std::make_unique<Object>(*this, std::forward<Arguments>(arguments)...);
+  }
 };
 
 class FakeGpuPlatform : public gpu::GpuPlatform {
@@ -94,8 +139,14 @@ public:
   int allDevicesRequests = 0;
   int defaultDeviceRequests = 0;
 
-  std::vector<std::shared_ptr<gpu::Device>> copyAllDevices() override;
-  std::shared_ptr<gpu::Device> createSystemDefaultDevice() override;
+  std::vector<std::shared_ptr<gpu::Device>> copyAllDevices() override {
+    ++allDevicesRequests;
+    return gpus;
+  }
+  std::shared_ptr<gpu::Device> createSystemDefaultDevice() override {
+    ++defaultDeviceRequests;
+    return defaultDevice;
+  }
 };
 
 } // namespace ventaro::testing

@@ -1,0 +1,118 @@
+#pragma once
+
+// The real `ventaro` binary, started in a temporary home of its own: its own settings file
+// and runtime directory, no display, and no session bus unless one is given.
+
+#include "tests/support/notification_bus.h"
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace ventaro::testing {
+
+struct Outcome {
+  int status = -1; // the exit status; -1 when ended by a signal
+  std::string out, err;
+  double seconds = 0.0;
+};
+
+class VentaroProcess : NoCopy {
+public:
+  // `wrapper` runs first and ends by running the rest of its command line. In the sanitizer
+  // build every run is also a leak check: LeakSanitizer turns a leak into a failed exit.
+  VentaroProcess(const std::filesystem::path& home, const std::vector<std::string>& arguments,
+                 const std::optional<std::string>& busAddress, std::vector<std::string> argv = {}) {
+    const std::string root = home.string();
+    argv.insert(argv.end(),
+                {"env", "-u", "DBUS_SESSION_BUS_ADDRESS", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
+                 "HOME=" + root, "XDG_CONFIG_HOME=" + root + "/config",
+                 "XDG_RUNTIME_DIR=" + root + "/runtime", "ASAN_OPTIONS=detect_leaks=1"});
+    if (busAddress) {
+      argv.push_back("DBUS_SESSION_BUS_ADDRESS=" + *busAddress);
+    }
+    argv.insert(argv.end(), {"timeout", "120", VENTARO_BINARY});
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<const char*> pointers;
+    for (const std::string& argument : argv) {
+      pointers.push_back(argument.c_str());
+    }
+    pointers.push_back(nullptr);
+    process_ = g_subprocess_newv(pointers.data(),
+                                 static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE |
+                                                               G_SUBPROCESS_FLAGS_STDERR_PIPE),
+                                 nullptr);
+    EXPECT_NE(process_, nullptr) << "cannot start " << argv.front();
+  }
+  ~VentaroProcess() {
+    if (process_ != nullptr) {
+      g_subprocess_send_signal(process_, SIGKILL);
+      g_subprocess_wait(process_, nullptr, nullptr);
+      g_object_unref(process_);
+    }
+  }
+
+  bool running() const { return process_ != nullptr && g_subprocess_get_identifier(process_); }
+  void stop() { g_subprocess_send_signal(process_, SIGTERM); } // `timeout` passes it on
+
+  Outcome finish() {
+    Outcome outcome;
+    gchar* out = nullptr;
+    gchar* err = nullptr;
+    if (process_ != nullptr &&
+        g_subprocess_communicate_utf8(process_, nullptr, nullptr, &out, &err, nullptr)) {
+      outcome.out = out;
+      outcome.err = err;
+      g_free(out);
+      g_free(err);
+      outcome.status =
+          g_subprocess_get_if_exited(process_) ? g_subprocess_get_exit_status(process_) : -1;
+    }
+    outcome.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    return outcome;
+  }
+
+private:
+  GSubprocess* process_ = nullptr;
+  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+};
+
+// A temporary home with its settings folder and a private runtime directory.
+class VentaroHome : public ::testing::Test {
+protected:
+  void SetUp() override {
+    std::filesystem::create_directories(home.path() / "config" / "ventaro");
+    std::filesystem::create_directory(home.path() / "runtime");
+    std::filesystem::permissions(home.path() / "runtime", std::filesystem::perms::owner_all);
+  }
+  void settings(const std::string& lines) {
+    std::ofstream(home.path() / "config" / "ventaro" / "settings.ini") << "[Ventaro]\n" << lines;
+  }
+  Outcome run(const std::vector<std::string>& arguments,
+              const std::optional<std::string>& busAddress = std::nullopt,
+              const std::vector<std::string>& wrapper = {}) {
+    return VentaroProcess(home.path(), arguments, busAddress, wrapper).finish();
+  }
+
+  TemporaryDirectory home;
+};
+
+// The home, on a private bus with the mock notification server.
+class VentaroOnABus : public VentaroHome {
+protected:
+  void SetUp() override {
+    if (const auto reason = notificationBusUnavailable()) {
+      GTEST_SKIP() << *reason;
+    }
+    VentaroHome::SetUp();
+    bus.emplace();
+    server.emplace(bus->address());
+  }
+
+  std::optional<PrivateSessionBus> bus;
+  std::optional<MockNotificationServer> server;
+};
+
+} // namespace ventaro::testing

@@ -1,0 +1,218 @@
+// The notification centres against real peers: a private bus with the mock server, a server
+// that never answers, a bus that never speaks, and no bus at all.
+
+#include "platform/message_bus_connection.h"
+#include "platform/notification_center_dbus.h"
+#include "platform/system_notification_center.h"
+#include "tests/support/notification_bus.h"
+
+#include <gmock/gmock.h>
+#include <sstream>
+
+namespace ventaro::testing {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::Pair;
+
+const NotificationContent kStart{"Compute Benchmark", "Ventaro will test FP32 performance.", true};
+const NotificationContent kResult{"Test GPU 8 GB", "Ventaro measured 3518 GFLOPS.", true};
+constexpr char kStartLine[] = "Compute Benchmark: Ventaro will test FP32 performance.\n";
+constexpr char kResultLine[] = "Test GPU 8 GB: Ventaro measured 3518 GFLOPS.\n";
+constexpr std::chrono::milliseconds kShortTimeout{250};
+constexpr std::chrono::seconds kHangBound{20}; // generous: a hang check, not a timing test
+
+// What a start of the program does with its centre before the load.
+void useLikeTheProgram(NotificationCenter& center) {
+  center.removeDeliveredNotifications({"Ventaro Start"});
+  center.requestAuthorization();
+  center.add("Ventaro Start", kStart);
+  center.removeDeliveredNotifications({"Ventaro Start"});
+}
+
+// A private bus with a notification server on it. Each centre made here is a fresh "process"
+// sharing one id directory, as later starts share $XDG_RUNTIME_DIR/ventaro.
+template <typename Server> class OnABus : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (auto why = notificationBusUnavailable()) {
+      GTEST_SKIP() << *why;
+    }
+    bus.emplace();
+    server.emplace(bus->address());
+  }
+  std::unique_ptr<DbusNotificationCenter>
+  makeCenter(std::chrono::milliseconds timeout = kNotificationCallTimeout) {
+    return std::make_unique<DbusNotificationCenter>(connectToMessageBus(bus->address(), timeout),
+                                                    NoticeIdStore(ids.path()), terminal, timeout);
+  }
+
+  TemporaryDirectory ids;
+  std::ostringstream terminal;
+  std::optional<PrivateSessionBus> bus;
+  std::optional<Server> server;
+};
+
+using NotificationCenterOnABus = OnABus<MockNotificationServer>;
+// A server that owns the name and never answers costs one bounded wait; after it, notices go
+// to the terminal and nothing more is sent to it, and saved ids are kept for a later start.
+using HungNotificationServer = OnABus<SilentNotificationServer>;
+
+TEST_F(NotificationCenterOnABus, PostsWithTheServiceArgumentsAndAsksNoPermission) {
+  auto center = makeCenter();
+  center->requestAuthorization();
+  center->add("Ventaro Start", kStart);
+  center->add("Silent", NotificationContent{"Quiet", "no sound", false});
+
+  EXPECT_THAT(server->calls(),
+              ElementsAre(Pair("Notify", ElementsAre("Ventaro", "0", "", "Compute Benchmark",
+                                                     "Ventaro will test FP32 performance.", "[]",
+                                                     "{'desktop-entry': <'ventaro'>, "
+                                                     "'sound-name': <'message-new-instant'>}",
+                                                     "-1")),
+                          Pair("Notify", Contains("{'desktop-entry': <'ventaro'>, "
+                                                  "'suppress-sound': <true>}"))))
+      << "nothing asked for the permission";
+  EXPECT_EQ(terminal.str(), "");
+}
+
+TEST_F(NotificationCenterOnABus, RepostingAnIdentifierReplacesItsNoticeAcrossProcesses) {
+  makeCenter()->add("Ventaro Start", kStart); // id 1
+  auto later = makeCenter();
+  later->add("Ventaro Result", kResult); // id 2
+  later->add("Ventaro Start", kStart);
+  later->add("Ventaro Start", kStart);
+  std::vector<std::string> replaced;
+  for (const Arguments& call : server->callsOf("Notify")) {
+    replaced.push_back(call[replacesId]);
+  }
+  EXPECT_THAT(replaced, ElementsAre("0", "0", "1", "1"));
+}
+
+TEST_F(NotificationCenterOnABus, ALaterProcessWithdrawsWhatAnEarlierOnePostedOnce) {
+  makeCenter()->add("Ventaro Start", kStart);
+  makeCenter()->add("Ventaro Result", kResult);
+  makeCenter()->removeDeliveredNotifications({"Ventaro Start", "never posted"});
+  EXPECT_THAT(server->closedIds(), ElementsAre("1"));
+  // Withdrawn means forgotten: no second close, and a new post is a new notice.
+  makeCenter()->removeDeliveredNotifications({"Ventaro Start"});
+  makeCenter()->add("Ventaro Start", kStart);
+  EXPECT_THAT(server->closedIds(), ElementsAre("1"));
+  EXPECT_EQ(server->callsOf("Notify").back()[replacesId], "0");
+}
+
+// Ids of a server that left are not the successor's. Every new bus hands out the same unique
+// names again: only the bus GUID tells ids of an earlier session apart.
+TEST_F(NotificationCenterOnABus, IdsOfAnotherServerOrBusAreNeitherClosedNorReplaced) {
+  auto first = makeCenter();
+  first->add("Ventaro Start", kStart);
+  first->add("Ventaro Result", kResult);
+  server.reset();
+  server.emplace(bus->address());
+  const NoticeIdStore store(ids.path());
+  store.save("Other Bus Start", SavedNotice{1, std::string(32, 'f'), server->uniqueName()});
+  store.save("Other Bus Result", SavedNotice{1, std::string(32, 'f'), server->uniqueName()});
+  auto center = makeCenter();
+  center->removeDeliveredNotifications({"Ventaro Start", "Other Bus Start"});
+  center->add("Ventaro Result", kResult);
+  center->add("Other Bus Result", kResult);
+  EXPECT_THAT(server->closedIds(), IsEmpty());
+  ASSERT_EQ(server->callsOf("Notify").size(), 2u);
+  EXPECT_EQ(server->callsOf("Notify")[0][replacesId], "0");
+  EXPECT_EQ(server->callsOf("Notify")[1][replacesId], "0");
+}
+
+TEST_F(NotificationCenterOnABus, AnUnknownIdAnswerMeansAlreadyGone) {
+  auto center = makeCenter();
+  center->add("Ventaro Start", kStart);
+  server->answerCloseWithInvalidId();
+  center->removeDeliveredNotifications({"Ventaro Start"});
+  center->removeDeliveredNotifications({"Ventaro Start"});
+  center->add("Ventaro Result", kResult);
+  EXPECT_THAT(server->closedIds(), ElementsAre("1")); // tried once, then forgotten
+  EXPECT_EQ(server->callsOf("Notify").size(), 2u);    // the centre goes on working
+  EXPECT_EQ(terminal.str(), "");
+}
+
+TEST_F(NotificationCenterOnABus, AServerThatLeavesBetweenTheNoticesSendsTheResultToTheTerminal) {
+  auto center = makeCenter();
+  center->add("Ventaro Start", kStart);
+  server->stop();
+  center->removeDeliveredNotifications({"Ventaro Start"});
+  center->add("Ventaro Result", kResult);
+  EXPECT_EQ(terminal.str(), kResultLine);
+}
+
+TEST_F(NotificationCenterOnABus, WithoutAServerNoticesGoToTheTerminal) {
+  server.reset();
+  auto center = makeNotificationCenter({bus->address(), ids.path(), &terminal});
+  useLikeTheProgram(*center);
+  EXPECT_EQ(terminal.str(), kStartLine);
+}
+
+TEST_F(NotificationCenterOnABus, TheSessionBusIsFoundByAddressElseInTheRuntimeDirectory) {
+  std::filesystem::create_symlink(bus->socketPath(), ids.path() / "bus");
+  const ScopedEnvironmentVariable runtime("XDG_RUNTIME_DIR", ids.path().string());
+  for (const auto& address : {std::optional(bus->address()), std::optional<std::string>()}) {
+    const ScopedEnvironmentVariable variable("DBUS_SESSION_BUS_ADDRESS", address);
+    ::testing::internal::CaptureStdout();
+    useLikeTheProgram(*makeSystemNotificationCenter());
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "") << address.value_or("no address");
+    EXPECT_TRUE(std::filesystem::is_directory(ids.path() / "ventaro"));
+  }
+  EXPECT_THAT(server->closedIds(), ElementsAre("1", "2"));
+}
+
+TEST(SystemNotificationCenter, WithoutASessionBusNoticesArePrintedOnStandardOutput) {
+  TemporaryDirectory home;
+  const ScopedEnvironmentVariable runtime("XDG_RUNTIME_DIR", home.path().string());
+  for (const auto& address :
+       {std::optional("unix:path=" + (home.path() / "no-bus").string()),
+        std::optional<std::string>("this is not an address"), std::optional<std::string>()}) {
+    const ScopedEnvironmentVariable variable("DBUS_SESSION_BUS_ADDRESS", address);
+    ::testing::internal::CaptureStdout();
+    useLikeTheProgram(*makeSystemNotificationCenter());
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), kStartLine) << address.value_or("none");
+    EXPECT_FALSE(std::filesystem::exists(home.path() / "ventaro"));
+  }
+}
+
+TEST(SystemNotificationCenter, ABusThatNeverAnswersIsGivenUpWithinTheBound) {
+  MuteSocket mute;
+  std::ostringstream terminal;
+  const HangGuard guard("connecting to a bus that never answers", kHangBound);
+  useLikeTheProgram(
+      *makeNotificationCenter({mute.address(), std::nullopt, &terminal, kShortTimeout}));
+  EXPECT_EQ(terminal.str(), kStartLine);
+}
+
+TEST_F(HungNotificationServer, APostReturnsAndLaterNoticesGoStraightToTheTerminal) {
+  auto center = makeCenter(kShortTimeout);
+  {
+    const HangGuard guard("posting to a server that never answers", kHangBound);
+    center->add("Ventaro Start", kStart);
+    center->removeDeliveredNotifications({"Ventaro Start"});
+    center->add("Ventaro Result", kResult);
+  }
+  EXPECT_THAT(server->methodsReceived(), ElementsAre("Notify"));
+  EXPECT_EQ(terminal.str(), std::string(kStartLine) + kResultLine);
+}
+
+TEST_F(HungNotificationServer, AWithdrawalReturnsAndKeepsTheIdForALaterTry) {
+  const SavedNotice earlier{3, bus->guid(), server->uniqueName()};
+  NoticeIdStore(ids.path()).save("Ventaro Start", earlier);
+  auto center = makeCenter(kShortTimeout);
+  {
+    const HangGuard guard("withdrawing from a server that never answers", kHangBound);
+    center->removeDeliveredNotifications({"Ventaro Start"});
+    center->removeDeliveredNotifications({"Ventaro Start"});
+  }
+  EXPECT_THAT(server->methodsReceived(), ElementsAre("CloseNotification"));
+  EXPECT_EQ(NoticeIdStore(ids.path()).load("Ventaro Start"), earlier);
+  EXPECT_EQ(terminal.str(), "");
+}
+
+} // namespace
+} // namespace ventaro::testing

@@ -1,0 +1,356 @@
+#include "tests/support/notification_bus.h"
+
+#include "platform/gio_handles.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace ventaro::testing {
+namespace {
+
+constexpr const char* kName = "org.freedesktop.Notifications";
+constexpr const char* kPath = "/org/freedesktop/Notifications";
+
+[[noreturn]] void fail(const std::string& what, GError* error = nullptr) {
+  const std::string message = error != nullptr ? what + ": " + error->message : what;
+  g_clear_error(&error);
+  throw std::runtime_error(message);
+}
+
+// $VENTARO_TEST_PYTHON, else Debian's own Python, the one that sees python3-dbusmock.
+std::string testPython() {
+  const char* python = g_getenv("VENTARO_TEST_PYTHON");
+  return python != nullptr && *python != '\0' ? python : "/usr/bin/python3";
+}
+
+GDBusConnection* openBusConnection(const std::string& address) {
+  GError* error = nullptr;
+  GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
+      address.c_str(),
+      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, &error);
+  if (connection == nullptr) {
+    fail("cannot connect to " + address, error);
+  }
+  return connection;
+}
+
+GVariant* busCall(GDBusConnection* connection, const char* method, GVariant* arguments,
+                  const char* replyType, GError** error) {
+  return g_dbus_connection_call_sync(
+      connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", method,
+      arguments, G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, error);
+}
+
+std::optional<std::string> ownerOf(GDBusConnection* connection, const char* name) {
+  const gio::VariantPtr reply(
+      busCall(connection, "GetNameOwner", g_variant_new("(s)", name), "(s)", nullptr));
+  if (!reply) {
+    return std::nullopt;
+  }
+  const gchar* owner = nullptr;
+  g_variant_get(reply.get(), "(&s)", &owner);
+  return owner;
+}
+
+std::string text(GVariant* value) {
+  if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING)) {
+    return g_variant_get_string(value, nullptr);
+  }
+  gchar* printed = g_variant_print(value, FALSE);
+  std::string result = printed;
+  g_free(printed);
+  return result;
+}
+
+void stopProcess(GSubprocess*& process) {
+  g_subprocess_force_exit(process);
+  g_subprocess_wait(process, nullptr, nullptr);
+  g_clear_object(&process);
+}
+
+} // namespace
+
+std::optional<std::string> notificationBusUnavailable() {
+  static const std::optional<std::string> reason = []() -> std::optional<std::string> {
+    gchar* daemon = g_find_program_in_path("dbus-daemon");
+    if (daemon == nullptr) {
+      return "dbus-daemon is not installed (Debian package dbus-daemon)";
+    }
+    g_free(daemon);
+    const std::string python = testPython();
+    const std::string command = python + " -c 'import dbusmock' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) {
+      return python + " cannot import dbusmock (Debian package python3-dbusmock)";
+    }
+    return std::nullopt;
+  }();
+  return reason;
+}
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+TemporaryDirectory::TemporaryDirectory() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "ventaro-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    fail("cannot make a temporary directory");
+  }
+  path_ = pattern;
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+HangGuard::HangGuard(std::string what, std::chrono::milliseconds bound)
+    : watchdog_([this, what = std::move(what), bound] {
+        std::unique_lock lock(mutex_);
+        if (!left_.wait_for(lock, bound, [this] { return done_; })) {
+          std::cerr << what << " did not return within " << bound.count() << " ms" << std::endl;
+          std::abort();
+        }
+      }) {}
+
+HangGuard::~HangGuard() {
+  {
+    const std::lock_guard lock(mutex_);
+    done_ = true;
+  }
+  left_.notify_one();
+  watchdog_.join();
+}
+
+ScopedEnvironmentVariable::ScopedEnvironmentVariable(std::string name,
+                                                     const std::optional<std::string>& value)
+    : name_(std::move(name)) {
+  if (const char* old = g_getenv(name_.c_str())) {
+    saved_ = old;
+  }
+  if (value) {
+    g_setenv(name_.c_str(), value->c_str(), TRUE);
+  } else {
+    g_unsetenv(name_.c_str());
+  }
+}
+
+ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
+  if (saved_) {
+    g_setenv(name_.c_str(), saved_->c_str(), TRUE);
+  } else {
+    g_unsetenv(name_.c_str());
+  }
+}
+
+// Anyone may own any name and send anywhere; no service directory, so nothing is activatable.
+PrivateSessionBus::PrivateSessionBus() : address_("unix:path=" + socketPath().string()) {
+  const std::filesystem::path config = directory_.path() / "bus.conf";
+  std::ofstream(config) << "<busconfig><type>session</type><listen>" << address_
+                        << "</listen><auth>EXTERNAL</auth>"
+                        << "<policy context=\"default\"><allow send_destination=\"*\"/>"
+                        << "<allow receive_sender=\"*\"/><allow own=\"*\"/></policy></busconfig>\n";
+  const std::string configArgument = "--config-file=" + config.string();
+  const gchar* argv[] = {"dbus-daemon", configArgument.c_str(), "--nofork", nullptr};
+  GError* error = nullptr;
+  // Its complaints (it cannot raise its file limit as root) stay out of the test logs.
+  daemon_ = g_subprocess_newv(argv,
+                              static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_SILENCE |
+                                                            G_SUBPROCESS_FLAGS_STDERR_SILENCE),
+                              &error);
+  if (daemon_ == nullptr) {
+    fail("cannot start dbus-daemon", error);
+  }
+  if (!waitUntil([this] { return std::filesystem::exists(socketPath()); })) {
+    stopProcess(daemon_);
+    fail("dbus-daemon did not listen on " + address_);
+  }
+}
+
+PrivateSessionBus::~PrivateSessionBus() {
+  stopProcess(daemon_);
+}
+
+std::string PrivateSessionBus::guid() const {
+  GDBusConnection* connection = openBusConnection(address_);
+  std::string guid = g_dbus_connection_get_guid(connection);
+  g_object_unref(connection);
+  return guid;
+}
+
+MockNotificationServer::MockNotificationServer(const std::string& busAddress) {
+  connection_ = openBusConnection(busAddress);
+  GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDOUT_SILENCE);
+  g_subprocess_launcher_setenv(launcher, "DBUS_SESSION_BUS_ADDRESS", busAddress.c_str(), TRUE);
+  const std::string python = testPython();
+  const gchar* argv[] = {python.c_str(),        "-m",   "dbusmock", "--template",
+                         "notification_daemon", nullptr};
+  GError* error = nullptr;
+  process_ = g_subprocess_launcher_spawnv(launcher, argv, &error);
+  g_object_unref(launcher);
+  if (process_ == nullptr) {
+    g_object_unref(connection_);
+    fail("cannot start dbusmock", error);
+  }
+  waitUntil([this] {
+    uniqueName_ = ownerOf(connection_, kName).value_or("");
+    return !uniqueName_.empty() || g_subprocess_get_identifier(process_) == nullptr;
+  });
+  if (uniqueName_.empty()) {
+    stopProcess(process_);
+    g_object_unref(connection_);
+    fail("the mock notification server did not take its name");
+  }
+}
+
+MockNotificationServer::~MockNotificationServer() {
+  stop();
+  g_object_unref(connection_);
+}
+
+void MockNotificationServer::stop() {
+  if (process_ != nullptr) {
+    stopProcess(process_);
+    // The bus frees the name once it sees the socket close.
+    waitUntil([this] { return ownerOf(connection_, kName) != uniqueName_; });
+  }
+}
+
+GVariant* MockNotificationServer::mockCall(const char* method, GVariant* arguments,
+                                           const GVariantType* reply) const {
+  GError* error = nullptr;
+  GVariant* answer = g_dbus_connection_call_sync(
+      connection_, uniqueName_.c_str(), kPath, "org.freedesktop.DBus.Mock", method, arguments,
+      reply, G_DBUS_CALL_FLAGS_NO_AUTO_START, 5000, nullptr, &error);
+  if (answer == nullptr) {
+    fail(std::string("mock call ") + method + " failed", error);
+  }
+  return answer;
+}
+
+std::vector<std::pair<std::string, Arguments>> MockNotificationServer::calls() const {
+  const gio::VariantPtr reply(mockCall("GetCalls", nullptr, G_VARIANT_TYPE("(a(tsav))")));
+  std::vector<std::pair<std::string, Arguments>> calls;
+  GVariantIter* entries = nullptr;
+  g_variant_get(reply.get(), "(a(tsav))", &entries);
+  guint64 time = 0;
+  const gchar* method = nullptr;
+  GVariantIter* arguments = nullptr;
+  while (g_variant_iter_loop(entries, "(t&sav)", &time, &method, &arguments)) {
+    auto& [name, values] = calls.emplace_back(method, Arguments{});
+    GVariant* value = nullptr;
+    while (g_variant_iter_loop(arguments, "v", &value)) {
+      values.push_back(text(value));
+    }
+  }
+  g_variant_iter_free(entries);
+  return calls;
+}
+
+std::vector<Arguments> MockNotificationServer::callsOf(const std::string& method) const {
+  std::vector<Arguments> found;
+  for (auto& [name, arguments] : calls()) {
+    if (name == method) {
+      found.push_back(std::move(arguments));
+    }
+  }
+  return found;
+}
+
+std::vector<std::string> MockNotificationServer::closedIds() const {
+  std::vector<std::string> ids;
+  for (const Arguments& arguments : callsOf("CloseNotification")) {
+    ids.push_back(arguments.at(0));
+  }
+  return ids;
+}
+
+void MockNotificationServer::answerCloseWithInvalidId() const {
+  g_variant_unref(
+      mockCall("AddMethod",
+               g_variant_new("(sssss)", "", "CloseNotification", "u", "",
+                             "raise dbus.exceptions.DBusException('no such notification', "
+                             "name='org.freedesktop.Notifications.Error.InvalidId')"),
+               nullptr));
+}
+
+SilentNotificationServer::SilentNotificationServer(const std::string& busAddress)
+    : connection_(openBusConnection(busAddress)) {
+  // Runs on GDBus's worker thread for every message in or out; a message it answers with
+  // null is dropped before anyone could reply to it.
+  filter_ = g_dbus_connection_add_filter(
+      connection_,
+      [](GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer self) {
+        const char* interface = g_dbus_message_get_interface(message);
+        if (!incoming || interface == nullptr || !g_str_equal(interface, kName)) {
+          return message;
+        }
+        auto* server = static_cast<SilentNotificationServer*>(self);
+        const std::lock_guard lock(server->mutex_);
+        server->received_.emplace_back(g_dbus_message_get_member(message));
+        g_object_unref(message);
+        return static_cast<GDBusMessage*>(nullptr);
+      },
+      this, nullptr);
+  GError* error = nullptr;
+  const gio::VariantPtr reply(busCall(connection_, "RequestName",
+                                      g_variant_new("(su)", kName, 4u /* do not queue */), "(u)",
+                                      &error));
+  guint32 answer = 0;
+  if (reply) {
+    g_variant_get(reply.get(), "(u)", &answer);
+  }
+  if (answer != 1 /* primary owner */) {
+    fail("cannot own org.freedesktop.Notifications", error);
+  }
+  uniqueName_ = g_dbus_connection_get_unique_name(connection_);
+}
+
+SilentNotificationServer::~SilentNotificationServer() {
+  // Closed first: once the worker has closed the stream, the filter runs no more.
+  g_dbus_connection_close_sync(connection_, nullptr, nullptr);
+  g_dbus_connection_remove_filter(connection_, filter_);
+  g_object_unref(connection_);
+}
+
+std::vector<std::string> SilentNotificationServer::methodsReceived() const {
+  const std::lock_guard lock(mutex_);
+  return received_;
+}
+
+MuteSocket::MuteSocket() {
+  const std::string path = (directory_.path() / "mute").string();
+  sockaddr_un socketAddress{};
+  socketAddress.sun_family = AF_UNIX;
+  path.copy(socketAddress.sun_path, sizeof socketAddress.sun_path - 1);
+  fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ < 0 ||
+      bind(fd_, reinterpret_cast<sockaddr*>(&socketAddress), sizeof socketAddress) != 0 ||
+      listen(fd_, 16) != 0) {
+    close(fd_);
+    fail("cannot listen on " + path);
+  }
+  gchar* escaped = g_dbus_address_escape_value(path.c_str());
+  address_ = std::string("unix:path=") + escaped;
+  g_free(escaped);
+}
+
+MuteSocket::~MuteSocket() {
+  close(fd_);
+}
+
+} // namespace ventaro::testing
