@@ -11,9 +11,9 @@
 
 namespace ventaro {
 
-inline constexpr char kDelayAtLoginKey[] = "DelayAtLogin";
-inline constexpr char kHideAtLoginKey[] = "HideAtLogin";
-inline constexpr char kStressLevelKey[] = "StressLevel";
+inline constexpr const char* kDelayAtLoginKey = "DelayAtLogin";
+inline constexpr const char* kHideAtLoginKey = "HideAtLogin";
+inline constexpr const char* kStressLevelKey = "StressLevel";
 
 /// Made once per process, always owned by a shared pointer: the scheduled run keeps it alive.
 class AppDelegate final : public ApplicationDelegate,

@@ -36,14 +36,14 @@ bool hasFanAnomaly() {
 
   // Every read is made whatever the ones before it gave, the fan count included. Fan 1's
   // current speed is not read.
-  const std::int64_t count = readOr<std::int64_t>(0, [] { return readFanCount(); });
-  const std::string name0 = readOr<std::string>({}, [] { return readFanName(0); });
-  const std::int64_t minimum0 = readOr<std::int64_t>(0, [] { return readFanMinimum(0); });
-  const std::int64_t maximum0 = readOr<std::int64_t>(0, [] { return readFanMaximum(0); });
-  const std::int64_t actual0 = readOr<std::int64_t>(0, [] { return readFanActual(0); });
-  const std::string name1 = readOr<std::string>({}, [] { return readFanName(1); });
-  const std::int64_t minimum1 = readOr<std::int64_t>(0, [] { return readFanMinimum(1); });
-  const std::int64_t maximum1 = readOr<std::int64_t>(0, [] { return readFanMaximum(1); });
+  const auto count = readOr<std::int64_t>(0, [] { return readFanCount(); });
+  const auto name0 = readOr<std::string>({}, [] { return readFanName(0); });
+  const auto minimum0 = readOr<std::int64_t>(0, [] { return readFanMinimum(0); });
+  const auto maximum0 = readOr<std::int64_t>(0, [] { return readFanMaximum(0); });
+  const auto actual0 = readOr<std::int64_t>(0, [] { return readFanActual(0); });
+  const auto name1 = readOr<std::string>({}, [] { return readFanName(1); });
+  const auto minimum1 = readOr<std::int64_t>(0, [] { return readFanMinimum(1); });
+  const auto maximum1 = readOr<std::int64_t>(0, [] { return readFanMaximum(1); });
 
   closeSMC();
 

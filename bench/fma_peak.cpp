@@ -1,5 +1,6 @@
 #include "bench/fma_peak.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -31,7 +32,8 @@ struct Kernel {
 // within the 32 vector registers.
 __attribute__((target("avx512f"))) float chainsAvx512(std::int64_t iterations) {
   constexpr int chains = 24;
-  __m512 acc[chains];
+  // A plain array: a vector type loses its attributes as a template argument.
+  __m512 acc[chains]; // NOLINT(modernize-avoid-c-arrays)
   for (int j = 0; j < chains; ++j) {
     acc[j] = _mm512_set1_ps(0.5f + 0.01f * static_cast<float>(j));
   }
@@ -39,16 +41,16 @@ __attribute__((target("avx512f"))) float chainsAvx512(std::int64_t iterations) {
   const __m512 a = _mm512_set1_ps(addend);
   for (std::int64_t i = 0; i < iterations; ++i) {
 #pragma GCC unroll 24
-    for (int j = 0; j < chains; ++j) {
-      acc[j] = _mm512_fmadd_ps(acc[j], m, a);
+    for (__m512& chain : acc) {
+      chain = _mm512_fmadd_ps(chain, m, a);
     }
   }
   __m512 sum = acc[0];
   for (int j = 1; j < chains; ++j) {
     sum = _mm512_add_ps(sum, acc[j]);
   }
-  alignas(64) float lanes[16];
-  _mm512_store_ps(lanes, sum);
+  alignas(64) std::array<float, 16> lanes{};
+  _mm512_store_ps(lanes.data(), sum);
   float total = 0;
   for (float lane : lanes) {
     total += lane;
@@ -59,7 +61,7 @@ __attribute__((target("avx512f"))) float chainsAvx512(std::int64_t iterations) {
 // 12 chains of 8 lanes within the 16 vector registers.
 __attribute__((target("avx2,fma"))) float chainsAvx2(std::int64_t iterations) {
   constexpr int chains = 12;
-  __m256 acc[chains];
+  __m256 acc[chains]; // NOLINT(modernize-avoid-c-arrays): as above
   for (int j = 0; j < chains; ++j) {
     acc[j] = _mm256_set1_ps(0.5f + 0.01f * static_cast<float>(j));
   }
@@ -67,16 +69,16 @@ __attribute__((target("avx2,fma"))) float chainsAvx2(std::int64_t iterations) {
   const __m256 a = _mm256_set1_ps(addend);
   for (std::int64_t i = 0; i < iterations; ++i) {
 #pragma GCC unroll 12
-    for (int j = 0; j < chains; ++j) {
-      acc[j] = _mm256_fmadd_ps(acc[j], m, a);
+    for (__m256& chain : acc) {
+      chain = _mm256_fmadd_ps(chain, m, a);
     }
   }
   __m256 sum = acc[0];
   for (int j = 1; j < chains; ++j) {
     sum = _mm256_add_ps(sum, acc[j]);
   }
-  alignas(32) float lanes[8];
-  _mm256_store_ps(lanes, sum);
+  alignas(32) std::array<float, 8> lanes{};
+  _mm256_store_ps(lanes.data(), sum);
   float total = 0;
   for (float lane : lanes) {
     total += lane;
@@ -88,14 +90,14 @@ __attribute__((target("avx2,fma"))) float chainsAvx2(std::int64_t iterations) {
 // Whatever the compiler makes of 32 scalar chains (vectorised where it can).
 float chainsPortable(std::int64_t iterations) {
   constexpr int chains = 32;
-  float acc[chains];
+  std::array<float, chains> acc{};
   for (int j = 0; j < chains; ++j) {
     acc[j] = 0.5f + 0.01f * static_cast<float>(j);
   }
   for (std::int64_t i = 0; i < iterations; ++i) {
 #pragma GCC unroll 32
-    for (int j = 0; j < chains; ++j) {
-      acc[j] = acc[j] * factor + addend;
+    for (float& chain : acc) {
+      chain = chain * factor + addend;
     }
   }
   float total = 0;
@@ -126,6 +128,7 @@ FmaPeak measureFmaPeak(int threads, double seconds) {
   std::vector<double> rates(static_cast<std::size_t>(threads), 0.0);
   std::atomic<float> sink{0.0f};
   std::vector<std::thread> workers;
+  workers.reserve(static_cast<std::size_t>(threads));
   for (int t = 0; t < threads; ++t) {
     workers.emplace_back([&, t] {
       using Clock = std::chrono::steady_clock;

@@ -16,7 +16,7 @@ std::int64_t deadlineAfter(double seconds) {
     return now;
   }
   const double micros = std::ceil(seconds * 1e6);
-  const double room = static_cast<double>(kForever - now);
+  const auto room = static_cast<double>(kForever - now);
   if (micros >= room) {
     return kForever;
   }

@@ -10,7 +10,8 @@
 #include <memory>
 #include <utility>
 
-typedef struct _GMainLoop GMainLoop;
+// GLib's own declaration, repeated so that this header does not pull in <glib.h>.
+using GMainLoop = struct _GMainLoop; // NOLINT(bugprone-reserved-identifier)
 
 namespace ventaro {
 

@@ -22,7 +22,7 @@ std::string_view trimmed(std::string_view text) {
 std::string lowered(std::string_view text) {
   std::string result(text);
   std::transform(result.begin(), result.end(), result.begin(),
-                 [](unsigned char c) { return static_cast<char>(g_ascii_tolower(c)); });
+                 [](char c) { return g_ascii_tolower(c); });
   return result;
 }
 
@@ -67,7 +67,9 @@ std::filesystem::path settingsFilePath(const char* xdgConfigHome, const char* ho
 }
 
 std::filesystem::path defaultSettingsFilePath() {
-  return settingsFilePath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  // The program never changes its environment, so reading it cannot race with a change.
+  return settingsFilePath(std::getenv("XDG_CONFIG_HOME"), // NOLINT(concurrency-mt-unsafe)
+                          std::getenv("HOME"));           // NOLINT(concurrency-mt-unsafe)
 }
 
 std::optional<std::int64_t> parseIntegerSetting(const std::string& text) {

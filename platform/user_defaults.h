@@ -39,7 +39,7 @@ std::filesystem::path settingsFilePath(const char* xdgConfigHome, const char* ho
 std::filesystem::path defaultSettingsFilePath();
 
 /// Group of the settings file that holds the keys.
-inline constexpr char kSettingsGroup[] = "Ventaro";
+inline constexpr const char* kSettingsGroup = "Ventaro";
 
 /// Reads an integer setting: optional blanks around an optional sign and decimal digits. Text
 /// that is not such a number, or one outside the signed 64-bit range, yields nothing.

@@ -8,7 +8,8 @@ packages=(
   libglib2.0-dev libopenblas-dev
   libgtest-dev libgmock-dev
   dbus dbus-daemon python3 python3-dbusmock python3-gi
-  clang-format desktop-file-utils
+  clang-format desktop-file-utils clang-tidy cppcheck
+  clang libclang-rt-14-dev llvm
 )
 
 missing=()

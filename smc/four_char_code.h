@@ -12,6 +12,7 @@ namespace ventaro {
 using FourCharCode = std::uint32_t;
 
 // The code of a four-byte literal ("FNum" is 0x464E756D); the array type admits no other length.
+// NOLINTNEXTLINE(modernize-avoid-c-arrays): the array reference is what rejects other lengths.
 constexpr FourCharCode fourCharCodeLiteral(const char (&text)[5]) {
   FourCharCode code = 0;
   for (int i = 0; i < 4; ++i) {

@@ -17,8 +17,8 @@ namespace ventaro {
 /// Carried as a Boolean where one is needed: true is `benchmark`.
 enum class RunKind : bool { fanReset = false, benchmark = true };
 
-inline constexpr char kStartNoticeIdentifier[] = "Ventaro Start";
-inline constexpr char kResultNoticeIdentifier[] = "Ventaro Result";
+inline constexpr const char* kStartNoticeIdentifier = "Ventaro Start";
+inline constexpr const char* kResultNoticeIdentifier = "Ventaro Result";
 
 /// Seconds between posting the start notice and running the load.
 inline constexpr double kFinishDelaySeconds = 5.0;

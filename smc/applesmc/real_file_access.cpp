@@ -89,7 +89,10 @@ ListResult RealFileAccess::listDirectory(const std::string& path) {
   ListResult result;
   for (;;) {
     errno = 0;
-    const dirent* entry = ::readdir(directory);
+    // readdir is safe on a stream that only one thread reads, as this one; readdir_r is
+    // deprecated in glibc.
+    // cppcheck-suppress readdirCalled
+    const dirent* entry = ::readdir(directory); // NOLINT(concurrency-mt-unsafe)
     if (entry == nullptr) {
       result.error = errno; // 0 at the end of the directory
       break;

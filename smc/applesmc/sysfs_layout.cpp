@@ -25,7 +25,8 @@ std::optional<std::string> findDeviceDirectory(FileAccess& files, const std::str
     return platform;
   }
   const std::string acpiDevices = joinPath(sysfsRoot, kAcpiDevices);
-  for (const std::string& name : files.listDirectory(acpiDevices).names) {
+  const ListResult devices = files.listDirectory(acpiDevices);
+  for (const std::string& name : devices.names) {
     std::string candidate = joinPath(acpiDevices, name);
     if (name.starts_with(kAcpiDevicePrefix) && files.isDirectory(candidate)) {
       return candidate;
@@ -39,7 +40,8 @@ std::string findFanDirectory(FileAccess& files, const std::string& deviceDirecto
     return deviceDirectory;
   }
   const std::string hwmon = joinPath(deviceDirectory, "hwmon");
-  for (const std::string& name : files.listDirectory(hwmon).names) {
+  const ListResult monitors = files.listDirectory(hwmon);
+  for (const std::string& name : monitors.names) {
     std::string candidate = joinPath(hwmon, name);
     if (name.starts_with("hwmon") && holdsFans(files, candidate)) {
       return candidate;

@@ -97,6 +97,9 @@ void CpuCommandBuffer::waitUntilCompleted() {
   workers_.clear();
 }
 
+// Each worker waits on its own copy of `start`, the safe way for several threads to wait on one
+// shared future.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 void CpuCommandBuffer::work(int index, std::shared_future<bool> start) {
   if (!start.get()) {
     return;

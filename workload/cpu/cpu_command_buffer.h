@@ -19,6 +19,9 @@ namespace ventaro::gpu::cpu {
 class CpuCommandBuffer final : public CommandBuffer {
 public:
   explicit CpuCommandBuffer(int threads) : threads_(threads) {}
+  // The workers and the barrier point back at this buffer: it stays where it was made.
+  CpuCommandBuffer(const CpuCommandBuffer&) = delete;
+  CpuCommandBuffer& operator=(const CpuCommandBuffer&) = delete;
   ~CpuCommandBuffer() override;
 
   void commit() override;
@@ -56,7 +59,7 @@ private:
   // Called by the barrier once all workers have finished a multiplication.
   struct StepDone {
     CpuCommandBuffer* owner;
-    void operator()() noexcept { owner->finishStep(); }
+    void operator()() const noexcept { owner->finishStep(); }
   };
 
   void work(int index, std::shared_future<bool> start);

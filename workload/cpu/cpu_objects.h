@@ -21,7 +21,8 @@ private:
   struct Free {
     void operator()(std::byte* pointer) const;
   };
-  std::unique_ptr<std::byte[], Free> data_;
+  // A run of bytes whose length is known at run time only, which std::array cannot hold.
+  std::unique_ptr<std::byte[], Free> data_; // NOLINT(modernize-avoid-c-arrays)
 };
 
 /// Device memory of the CPU backend. Besides its own storage it may hold a second block of

@@ -88,7 +88,7 @@ std::optional<std::string> CudaCommandBuffer::prepareGraphs(Run& run) {
 
 std::optional<std::string> CudaCommandBuffer::capture(const Multiplication& m, std::int64_t units,
                                                       bool odd, Executable& out) {
-  const cudaStream_t stream = queue_->stream();
+  auto* const stream = queue_->stream();
   if (auto failed = failure(cudaSetDevice(device()), "cudaSetDevice")) {
     return failed;
   }
@@ -129,9 +129,11 @@ std::optional<std::string> CudaCommandBuffer::issueGemm(const GemmSizes& sizes,
                                                         const std::byte* left, int lda,
                                                         const std::byte* right, int ldb,
                                                         std::byte* result, int ldc) {
-  // Row-major C = A × B is column-major Cᵀ = Bᵀ × Aᵀ over the same memory.
+  // Row-major C = A × B is column-major Cᵀ = Bᵀ × Aᵀ over the same memory: the operands and
+  // their leading dimensions are handed over swapped on purpose.
   const float alpha = 1.0f;
   const float beta = 0.0f;
+  // NOLINTNEXTLINE(readability-suspicious-call-argument)
   return failure(cublasGemmEx(queue_->handle(), CUBLAS_OP_N, CUBLAS_OP_N, sizes.columns, sizes.rows,
                               sizes.interior, &alpha, right, CUDA_R_32F, ldb, left, CUDA_R_32F, lda,
                               &beta, result, CUDA_R_32F, ldc, CUBLAS_COMPUTE_32F,

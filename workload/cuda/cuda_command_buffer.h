@@ -30,6 +30,9 @@ namespace ventaro::gpu::cuda {
 class CudaCommandBuffer final : public CommandBuffer {
 public:
   explicit CudaCommandBuffer(std::shared_ptr<QueueResources> queue) : queue_(std::move(queue)) {}
+  // Owns its CUDA graphs, which no other buffer may destroy.
+  CudaCommandBuffer(const CudaCommandBuffer&) = delete;
+  CudaCommandBuffer& operator=(const CudaCommandBuffer&) = delete;
   ~CudaCommandBuffer() override;
 
   void commit() override;
@@ -62,6 +65,8 @@ private:
   public:
     Executable() = default;
     explicit Executable(cudaGraphExec_t graph) : graph_(graph) {}
+    Executable(const Executable&) = delete;
+    Executable& operator=(const Executable&) = delete;
     Executable(Executable&& other) noexcept : graph_(std::exchange(other.graph_, nullptr)) {}
     Executable& operator=(Executable&& other) noexcept;
     ~Executable();
