@@ -27,16 +27,9 @@ CpuCommandBuffer::~CpuCommandBuffer() {
   waitUntilCompleted();
 }
 
-void CpuCommandBuffer::fail(std::string message) {
-  if (!error_) {
-    error_ = CommandError{std::move(message)};
-  }
-}
-
 void CpuCommandBuffer::encode(const GemmSizes& sizes, CpuMatrix& left, CpuMatrix& right,
                               CpuMatrix& result) {
-  if (committed_) {
-    fail("multiplication encoded after commit");
+  if (!openForEncoding()) {
     return;
   }
   Multiplication multiplication{sizes, &left, &right, &result, Placement::direct};
@@ -47,12 +40,9 @@ void CpuCommandBuffer::encode(const GemmSizes& sizes, CpuMatrix& left, CpuMatrix
       fail("cannot allocate the second block of an aliased multiplication");
       return;
     }
-    const MatrixDescriptor& layout = result.descriptor();
-    const bool coversBuffer =
-        sizes.rows == layout.rows && sizes.columns == layout.columns &&
-        layout.rowBytes == sizeof(float) * static_cast<std::uint64_t>(layout.columns) &&
-        static_cast<std::uint64_t>(layout.rows) * layout.rowBytes == target.length();
-    multiplication.placement = coversBuffer ? Placement::swap : Placement::copyBack;
+    multiplication.placement = coversBuffer(sizes, result.descriptor(), target.length())
+                                   ? Placement::swap
+                                   : Placement::copyBack;
   }
   if (!runs_.empty() && runs_.back().multiplication == multiplication) {
     ++runs_.back().count;
@@ -62,12 +52,7 @@ void CpuCommandBuffer::encode(const GemmSizes& sizes, CpuMatrix& left, CpuMatrix
 }
 
 void CpuCommandBuffer::commit() {
-  if (committed_) {
-    fail("command buffer committed twice");
-    return;
-  }
-  committed_ = true;
-  if (error_ || runs_.empty()) {
+  if (!markCommitted() || hasError() || runs_.empty()) {
     return;
   }
   // The workers split the rows among themselves; the library must not spread each of their

@@ -16,7 +16,7 @@
 
 namespace ventaro::gpu::cpu {
 
-class CpuCommandBuffer final : public CommandBuffer {
+class CpuCommandBuffer final : public RecordingCommandBuffer {
 public:
   explicit CpuCommandBuffer(int threads) : threads_(threads) {}
   // The workers and the barrier point back at this buffer: it stays where it was made.
@@ -26,12 +26,9 @@ public:
 
   void commit() override;
   void waitUntilCompleted() override;
-  std::optional<CommandError> error() const override { return error_; }
 
   /// Appends result = left × right; the kernel has checked the sizes.
   void encode(const GemmSizes& sizes, CpuMatrix& left, CpuMatrix& right, CpuMatrix& result);
-  /// Ends the buffer with `message` as its error (the first error is kept).
-  void fail(std::string message);
 
   /// Runs of identical multiplications encoded so far.
   std::size_t runCount() const { return runs_.size(); }
@@ -67,8 +64,6 @@ private:
 
   int threads_;
   std::vector<Run> runs_;
-  std::optional<CommandError> error_;
-  bool committed_ = false;
 
   std::vector<std::thread> workers_;
   std::optional<std::barrier<StepDone>> barrier_;

@@ -4,7 +4,6 @@
 #include "workload/cpu/cpu_objects.h"
 #include "workload/cpu/processor_info.h"
 
-#include <climits>
 #include <cstring>
 #include <new>
 #include <unistd.h>
@@ -32,23 +31,6 @@ std::uint64_t physicalMemoryBytes() {
     return UINT64_MAX;
   }
   return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
-}
-
-bool fitsInt(std::int64_t value) {
-  return value >= 1 && value <= INT_MAX;
-}
-
-// Whether `descriptor` describes a matrix this backend can hand to BLAS, inside `length`
-// bytes.
-bool validLayout(const MatrixDescriptor& descriptor, std::uint64_t length) {
-  if (descriptor.dataType != DataType::float32 || !fitsInt(descriptor.rows) ||
-      !fitsInt(descriptor.columns) || descriptor.rowBytes % sizeof(float) != 0 ||
-      descriptor.rowBytes / sizeof(float) < static_cast<std::uint64_t>(descriptor.columns) ||
-      descriptor.rowBytes / sizeof(float) > INT_MAX) {
-    return false;
-  }
-  const auto rows = static_cast<std::uint64_t>(descriptor.rows);
-  return descriptor.rowBytes <= length / rows;
 }
 
 } // namespace
@@ -83,20 +65,12 @@ bool CpuBuffer::ensureSecond() {
 
 void CpuMatrixMultiplication::encodeToCommandBuffer(CommandBuffer& commandBuffer, Matrix& left,
                                                     Matrix& right, Matrix& result) {
-  auto* buffer = dynamic_cast<CpuCommandBuffer*>(&commandBuffer);
-  if (buffer == nullptr) {
-    return; // Not ours: there is no error channel to report it through.
-  }
-  auto* a = dynamic_cast<CpuMatrix*>(&left);
-  auto* b = dynamic_cast<CpuMatrix*>(&right);
-  auto* c = dynamic_cast<CpuMatrix*>(&result);
-  if (a == nullptr || b == nullptr || c == nullptr) {
-    buffer->fail("matrix of another device encoded");
+  const auto encoding = encodingOf<CpuCommandBuffer, CpuMatrix>(commandBuffer, left, right, result);
+  if (!encoding) {
     return;
   }
-  const MatrixDescriptor &da = a->descriptor(), &db = b->descriptor(), &dc = c->descriptor();
-  if (da.rows < sizes_.rows || da.columns < sizes_.interior || db.rows < sizes_.interior ||
-      db.columns < sizes_.columns || dc.rows < sizes_.rows || dc.columns < sizes_.columns) {
+  const auto [buffer, a, b, c] = *encoding;
+  if (!holdsMultiplication(sizes_, a->descriptor(), b->descriptor(), c->descriptor())) {
     buffer->fail("matrix smaller than the multiplication");
     return;
   }
@@ -112,10 +86,7 @@ std::uint64_t CpuDevice::recommendedMaxWorkingSetSize() const {
 }
 
 std::uint64_t CpuDevice::rowBytesFromColumns(std::int64_t columns, DataType dataType) const {
-  if (dataType != DataType::float32 || !fitsInt(columns)) {
-    return 0;
-  }
-  return sizeof(float) * static_cast<std::uint64_t>(columns);
+  return packedRowBytes(columns, dataType);
 }
 
 std::unique_ptr<CommandQueue> CpuDevice::newCommandQueue() {
@@ -143,12 +114,7 @@ std::unique_ptr<Matrix> CpuDevice::newMatrix(std::shared_ptr<Buffer> buffer,
 std::unique_ptr<MatrixMultiplication>
 CpuDevice::newMatrixMultiplication(std::int64_t resultRows, std::int64_t resultColumns,
                                    std::int64_t interiorColumns) {
-  if (!fitsInt(resultRows) || !fitsInt(resultColumns) || !fitsInt(interiorColumns)) {
-    return nullptr;
-  }
-  return std::make_unique<CpuMatrixMultiplication>(GemmSizes{static_cast<int>(resultRows),
-                                                             static_cast<int>(resultColumns),
-                                                             static_cast<int>(interiorColumns)});
+  return makeMultiplication<CpuMatrixMultiplication>(resultRows, resultColumns, interiorColumns);
 }
 
 std::vector<float> readMatrix(const Matrix& matrix) {

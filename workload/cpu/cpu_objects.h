@@ -2,6 +2,7 @@
 
 // The objects of the CPU backend, shared by its device and its command buffer.
 
+#include "workload/backend_support.h"
 #include "workload/gpu_device.h"
 
 #include <cstddef>
@@ -47,28 +48,10 @@ private:
   std::unique_ptr<AlignedBlock> second_;
 };
 
-class CpuMatrix final : public Matrix {
+class CpuMatrix final : public BufferMatrix<CpuBuffer> {
 public:
-  CpuMatrix(std::shared_ptr<CpuBuffer> buffer, const MatrixDescriptor& descriptor)
-      : buffer_(std::move(buffer)), descriptor_(descriptor) {}
-  const MatrixDescriptor& descriptor() const override { return descriptor_; }
-
-  CpuBuffer& buffer() const { return *buffer_; }
-  /// Elements between the starts of two rows.
-  int leadingDimension() const { return static_cast<int>(descriptor_.rowBytes / sizeof(float)); }
-  float* elements() const { return reinterpret_cast<float*>(buffer_->data()); }
-
-private:
-  std::shared_ptr<CpuBuffer> buffer_;
-  MatrixDescriptor descriptor_;
-};
-
-/// Sizes of a multiplication: result is rows × columns, the operands share `interior`.
-struct GemmSizes {
-  int rows = 0;
-  int columns = 0;
-  int interior = 0;
-  bool operator==(const GemmSizes&) const = default;
+  using BufferMatrix::BufferMatrix;
+  float* elements() const { return reinterpret_cast<float*>(buffer().data()); }
 };
 
 class CpuMatrixMultiplication final : public MatrixMultiplication {

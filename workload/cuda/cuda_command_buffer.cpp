@@ -26,19 +26,12 @@ CudaCommandBuffer::~CudaCommandBuffer() {
   waitUntilCompleted();
 }
 
-void CudaCommandBuffer::fail(std::string message) {
-  if (!error_) {
-    error_ = CommandError{std::move(message)};
-  }
-}
-
 void CudaCommandBuffer::encode(const GemmSizes& sizes, CudaMatrix& left, CudaMatrix& right,
                                CudaMatrix& result) {
-  if (committed_) {
-    fail("multiplication encoded after commit");
+  if (!openForEncoding()) {
     return;
   }
-  if (error_) {
+  if (hasError()) {
     return; // Nothing more is prepared for a buffer that has already failed.
   }
   Multiplication multiplication{sizes, &left, &right, &result, Form::direct};
@@ -48,12 +41,9 @@ void CudaCommandBuffer::encode(const GemmSizes& sizes, CudaMatrix& left, CudaMat
       fail("cannot allocate the second block of an aliased multiplication");
       return;
     }
-    const MatrixDescriptor& layout = result.descriptor();
-    const bool selfInPlace =
-        &left == &result && &right == &result && sizes.rows == layout.rows &&
-        sizes.columns == layout.columns && sizes.interior == layout.columns &&
-        layout.rowBytes == sizeof(float) * static_cast<std::uint64_t>(layout.columns) &&
-        static_cast<std::uint64_t>(layout.rows) * layout.rowBytes == target.length();
+    const bool selfInPlace = &left == &result && &right == &result &&
+                             sizes.interior == result.descriptor().columns &&
+                             coversBuffer(sizes, result.descriptor(), target.length());
     multiplication.form = selfInPlace ? Form::inPlace : Form::viaSecond;
   }
   if (runs_.empty() || !(runs_.back().multiplication == multiplication)) {
@@ -188,12 +178,7 @@ std::optional<std::string> CudaCommandBuffer::launch(const Executable& graph) {
 }
 
 void CudaCommandBuffer::commit() {
-  if (committed_) {
-    fail("command buffer committed twice");
-    return;
-  }
-  committed_ = true;
-  if (error_ || runs_.empty()) {
+  if (!markCommitted() || hasError() || runs_.empty()) {
     return;
   }
   if (auto failed = failure(cudaSetDevice(device()), "cudaSetDevice")) {
@@ -224,7 +209,7 @@ void CudaCommandBuffer::commit() {
 }
 
 void CudaCommandBuffer::waitUntilCompleted() {
-  if (!committed_ || waited_) {
+  if (!committed() || waited_) {
     return;
   }
   waited_ = true;

@@ -27,7 +27,7 @@
 
 namespace ventaro::gpu::cuda {
 
-class CudaCommandBuffer final : public CommandBuffer {
+class CudaCommandBuffer final : public RecordingCommandBuffer {
 public:
   explicit CudaCommandBuffer(std::shared_ptr<QueueResources> queue) : queue_(std::move(queue)) {}
   // Owns its CUDA graphs, which no other buffer may destroy.
@@ -37,12 +37,9 @@ public:
 
   void commit() override;
   void waitUntilCompleted() override;
-  std::optional<CommandError> error() const override { return error_; }
 
   /// Appends result = left × right; the kernel has checked the sizes and the device.
   void encode(const GemmSizes& sizes, CudaMatrix& left, CudaMatrix& right, CudaMatrix& result);
-  /// Ends the buffer with `message` as its error (the first error is kept).
-  void fail(std::string message);
 
   int device() const { return queue_->device(); }
 
@@ -96,8 +93,6 @@ private:
 
   std::shared_ptr<QueueResources> queue_;
   std::vector<Run> runs_;
-  std::optional<CommandError> error_;
-  bool committed_ = false;
   bool waited_ = false;
 };
 

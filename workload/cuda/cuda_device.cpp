@@ -3,7 +3,6 @@
 #include "workload/cuda/cuda_command_buffer.h"
 #include "workload/cuda/cuda_objects.h"
 
-#include <climits>
 #include <mutex>
 
 namespace ventaro::gpu::cuda {
@@ -20,20 +19,6 @@ public:
 private:
   std::shared_ptr<QueueResources> resources_;
 };
-
-bool fitsInt(std::int64_t value) {
-  return value >= 1 && value <= INT_MAX;
-}
-
-bool validLayout(const MatrixDescriptor& descriptor, std::uint64_t length) {
-  if (descriptor.dataType != DataType::float32 || !fitsInt(descriptor.rows) ||
-      !fitsInt(descriptor.columns) || descriptor.rowBytes % sizeof(float) != 0 ||
-      descriptor.rowBytes / sizeof(float) < static_cast<std::uint64_t>(descriptor.columns) ||
-      descriptor.rowBytes / sizeof(float) > INT_MAX) {
-    return false;
-  }
-  return descriptor.rowBytes <= length / static_cast<std::uint64_t>(descriptor.rows);
-}
 
 std::vector<std::shared_ptr<Device>> enumerate() {
   std::vector<std::shared_ptr<Device>> devices;
@@ -67,10 +52,7 @@ CudaDevice::CudaDevice(int ordinal, std::string name, std::uint64_t totalMemory)
     : ordinal_(ordinal), name_(std::move(name)), totalMemory_(totalMemory) {}
 
 std::uint64_t CudaDevice::rowBytesFromColumns(std::int64_t columns, DataType dataType) const {
-  if (dataType != DataType::float32 || !fitsInt(columns)) {
-    return 0;
-  }
-  return sizeof(float) * static_cast<std::uint64_t>(columns);
+  return packedRowBytes(columns, dataType);
 }
 
 std::unique_ptr<CommandQueue> CudaDevice::newCommandQueue() {
@@ -108,12 +90,7 @@ std::unique_ptr<Matrix> CudaDevice::newMatrix(std::shared_ptr<Buffer> buffer,
 std::unique_ptr<MatrixMultiplication>
 CudaDevice::newMatrixMultiplication(std::int64_t resultRows, std::int64_t resultColumns,
                                     std::int64_t interiorColumns) {
-  if (!fitsInt(resultRows) || !fitsInt(resultColumns) || !fitsInt(interiorColumns)) {
-    return nullptr;
-  }
-  return std::make_unique<CudaMatrixMultiplication>(GemmSizes{static_cast<int>(resultRows),
-                                                              static_cast<int>(resultColumns),
-                                                              static_cast<int>(interiorColumns)});
+  return makeMultiplication<CudaMatrixMultiplication>(resultRows, resultColumns, interiorColumns);
 }
 
 std::vector<float> readMatrix(const Matrix& matrix) {

@@ -87,26 +87,19 @@ QueueResources::~QueueResources() {
 
 void CudaMatrixMultiplication::encodeToCommandBuffer(CommandBuffer& commandBuffer, Matrix& left,
                                                      Matrix& right, Matrix& result) {
-  auto* buffer = dynamic_cast<CudaCommandBuffer*>(&commandBuffer);
-  if (buffer == nullptr) {
-    return; // Not ours: there is no error channel to report it through.
-  }
-  auto* a = dynamic_cast<CudaMatrix*>(&left);
-  auto* b = dynamic_cast<CudaMatrix*>(&right);
-  auto* c = dynamic_cast<CudaMatrix*>(&result);
-  if (a == nullptr || b == nullptr || c == nullptr) {
-    buffer->fail("matrix of another device encoded");
+  const auto encoding =
+      encodingOf<CudaCommandBuffer, CudaMatrix>(commandBuffer, left, right, result);
+  if (!encoding) {
     return;
   }
+  const auto [buffer, a, b, c] = *encoding;
   const int device = buffer->device();
   if (a->buffer().device() != device || b->buffer().device() != device ||
       c->buffer().device() != device) {
     buffer->fail("matrix on another CUDA device encoded");
     return;
   }
-  const MatrixDescriptor &da = a->descriptor(), &db = b->descriptor(), &dc = c->descriptor();
-  if (da.rows < sizes_.rows || da.columns < sizes_.interior || db.rows < sizes_.interior ||
-      db.columns < sizes_.columns || dc.rows < sizes_.rows || dc.columns < sizes_.columns) {
+  if (!holdsMultiplication(sizes_, a->descriptor(), b->descriptor(), c->descriptor())) {
     buffer->fail("matrix smaller than the multiplication");
     return;
   }

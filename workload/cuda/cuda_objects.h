@@ -2,6 +2,7 @@
 
 // The objects of the CUDA backend, shared by its device and its command buffer.
 
+#include "workload/backend_support.h"
 #include "workload/gpu_device.h"
 
 #include <cstddef>
@@ -52,19 +53,9 @@ private:
   std::unique_ptr<DeviceMemory> second_;
 };
 
-class CudaMatrix final : public Matrix {
+class CudaMatrix final : public BufferMatrix<CudaBuffer> {
 public:
-  CudaMatrix(std::shared_ptr<CudaBuffer> buffer, const MatrixDescriptor& descriptor)
-      : buffer_(std::move(buffer)), descriptor_(descriptor) {}
-  const MatrixDescriptor& descriptor() const override { return descriptor_; }
-
-  CudaBuffer& buffer() const { return *buffer_; }
-  /// Elements between the starts of two rows.
-  int leadingDimension() const { return static_cast<int>(descriptor_.rowBytes / sizeof(float)); }
-
-private:
-  std::shared_ptr<CudaBuffer> buffer_;
-  MatrixDescriptor descriptor_;
+  using BufferMatrix::BufferMatrix;
 };
 
 /// What a command queue stands on: a stream, a cuBLAS handle bound to it in FP32 default
@@ -87,14 +78,6 @@ private:
   cudaStream_t stream_ = nullptr;
   cublasHandle_t handle_ = nullptr;
   std::unique_ptr<DeviceMemory> workspace_;
-};
-
-/// Sizes of a multiplication: result is rows × columns, the operands share `interior`.
-struct GemmSizes {
-  int rows = 0;
-  int columns = 0;
-  int interior = 0;
-  bool operator==(const GemmSizes&) const = default;
 };
 
 class CudaMatrixMultiplication final : public MatrixMultiplication {

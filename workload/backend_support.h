@@ -1,0 +1,124 @@
+#pragma once
+
+// What the real backends of the GPU layer have in common: the FP32 layout rules of their
+// matrices, the sizes of a multiplication and the checks made when one is encoded, and the
+// error and commit bookkeeping of their command buffers.
+
+#include "workload/gpu_device.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace ventaro::gpu {
+
+/// Sizes of a multiplication: result is rows × columns, the operands share `interior`.
+struct GemmSizes {
+  int rows = 0;
+  int columns = 0;
+  int interior = 0;
+  bool operator==(const GemmSizes&) const = default;
+};
+
+/// Whether `value` is a positive count a BLAS int parameter can carry.
+bool fitsInt(std::int64_t value);
+
+/// Bytes of an unpadded FP32 row of `columns` elements; 0 for another type or a column count
+/// that has no valid stride.
+std::uint64_t packedRowBytes(std::int64_t columns, DataType dataType);
+
+/// Whether `descriptor` describes an FP32 matrix a BLAS call can take, inside `length` bytes.
+bool validLayout(const MatrixDescriptor& descriptor, std::uint64_t length);
+
+/// The sizes of a result rows × columns multiplication over `interior`; none when any of
+/// them is not a positive int.
+std::optional<GemmSizes> gemmSizes(std::int64_t rows, std::int64_t columns, std::int64_t interior);
+
+/// Whether the operands and the result are at least as large as the multiplication needs.
+bool holdsMultiplication(const GemmSizes& sizes, const MatrixDescriptor& left,
+                         const MatrixDescriptor& right, const MatrixDescriptor& result);
+
+/// Whether a result of `layout` computed at `sizes` covers all `length` bytes of its buffer,
+/// with no padding and nothing left outside it.
+bool coversBuffer(const GemmSizes& sizes, const MatrixDescriptor& layout, std::uint64_t length);
+
+/// A multiplication kernel of `Kernel`, made from its sizes; null when any of them is not a
+/// positive int.
+template <class Kernel>
+std::unique_ptr<MatrixMultiplication> makeMultiplication(std::int64_t rows, std::int64_t columns,
+                                                         std::int64_t interior) {
+  const std::optional<GemmSizes> sizes = gemmSizes(rows, columns, interior);
+  if (!sizes) {
+    return nullptr;
+  }
+  return std::make_unique<Kernel>(*sizes);
+}
+
+/// A matrix of a backend over that backend's buffer.
+template <class BackendBuffer> class BufferMatrix : public Matrix {
+public:
+  BufferMatrix(std::shared_ptr<BackendBuffer> buffer, const MatrixDescriptor& descriptor)
+      : buffer_(std::move(buffer)), descriptor_(descriptor) {}
+  const MatrixDescriptor& descriptor() const override { return descriptor_; }
+
+  BackendBuffer& buffer() const { return *buffer_; }
+  /// Elements between the starts of two rows.
+  int leadingDimension() const { return static_cast<int>(descriptor_.rowBytes / sizeof(float)); }
+
+private:
+  std::shared_ptr<BackendBuffer> buffer_;
+  MatrixDescriptor descriptor_;
+};
+
+/// The command buffer and the three matrices of one encoding, as one backend's types.
+template <class BackendCommandBuffer, class BackendMatrix> struct Encoding {
+  BackendCommandBuffer* buffer = nullptr;
+  BackendMatrix* left = nullptr;
+  BackendMatrix* right = nullptr;
+  BackendMatrix* result = nullptr;
+};
+
+/// The encoding as the backend's types. None when the command buffer is of another backend
+/// (left alone: there is no error channel to report it through), or when a matrix is (the
+/// command buffer then fails).
+template <class BackendCommandBuffer, class BackendMatrix>
+std::optional<Encoding<BackendCommandBuffer, BackendMatrix>>
+encodingOf(CommandBuffer& commandBuffer, Matrix& left, Matrix& right, Matrix& result) {
+  auto* buffer = dynamic_cast<BackendCommandBuffer*>(&commandBuffer);
+  if (buffer == nullptr) {
+    return std::nullopt;
+  }
+  auto* a = dynamic_cast<BackendMatrix*>(&left);
+  auto* b = dynamic_cast<BackendMatrix*>(&right);
+  auto* c = dynamic_cast<BackendMatrix*>(&result);
+  if (a == nullptr || b == nullptr || c == nullptr) {
+    buffer->fail("matrix of another device encoded");
+    return std::nullopt;
+  }
+  return Encoding<BackendCommandBuffer, BackendMatrix>{buffer, a, b, c};
+}
+
+/// A command buffer that keeps its first error and is committed at most once.
+class RecordingCommandBuffer : public CommandBuffer {
+public:
+  std::optional<CommandError> error() const override { return error_; }
+  /// Ends the buffer with `message` as its error (the first error is kept).
+  void fail(std::string message);
+
+protected:
+  bool hasError() const { return error_.has_value(); }
+  bool committed() const { return committed_; }
+  /// For encoding: false, with the buffer failed, once it has been committed.
+  bool openForEncoding();
+  /// For commit: marks the buffer committed; false, with the buffer failed, when it was
+  /// committed before.
+  bool markCommitted();
+
+private:
+  std::optional<CommandError> error_;
+  bool committed_ = false;
+};
+
+} // namespace ventaro::gpu
