@@ -41,6 +41,26 @@ GDBusConnection* openBusConnection(const std::string& address) {
   return connection;
 }
 
+// Whether something listens on the Unix socket at `path`. The socket file appears when the
+// daemon binds it, a moment before it listens; connecting before then is refused.
+bool acceptsConnections(const std::filesystem::path& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string text = path.string();
+  if (text.size() >= sizeof(address.sun_path)) {
+    return false;
+  }
+  text.copy(address.sun_path, text.size());
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    return false;
+  }
+  const bool connected =
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+  ::close(fd);
+  return connected;
+}
+
 GVariant* busCall(GDBusConnection* connection, const char* method, GVariant* arguments,
                   const char* replyType, GError** error) {
   return g_dbus_connection_call_sync(
@@ -175,7 +195,7 @@ PrivateSessionBus::PrivateSessionBus() : address_("unix:path=" + socketPath().st
   if (daemon_ == nullptr) {
     fail("cannot start dbus-daemon", error);
   }
-  if (!waitUntil([this] { return std::filesystem::exists(socketPath()); })) {
+  if (!waitUntil([this] { return acceptsConnections(socketPath()); })) {
     stopProcess(daemon_);
     fail("dbus-daemon did not listen on " + address_);
   }
