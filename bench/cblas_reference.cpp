@@ -30,8 +30,7 @@ double cblasGflops(int dimension, int count, int repeats, int threads) {
     }
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    best = std::max(best, 2.0 * dimension * dimension * static_cast<double>(dimension) * count /
-                              1e9 / elapsed);
+    best = std::max(best, multiplicationGflops(dimension, count, elapsed));
   }
   return best;
 }

@@ -8,6 +8,13 @@
 
 namespace ventaro::bench {
 
+/// Throughput of `count` multiplications of `dimension` × `dimension` matrices (2 × dimension³
+/// operations each) done in `elapsedSeconds`, in GFLOPS.
+inline double multiplicationGflops(int dimension, int count, double elapsedSeconds) {
+  const double perMultiplication = 2.0 * dimension * dimension * static_cast<double>(dimension);
+  return perMultiplication * count / 1e9 / elapsedSeconds;
+}
+
 /// The CBLAS GEMM with the library's own threading on `threads` threads.
 double cblasGflops(int dimension, int count, int repeats, int threads);
 
