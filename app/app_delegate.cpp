@@ -39,7 +39,8 @@ void AppDelegate::performLaunch() {
   LaunchContext context{std::max<std::int64_t>(stressLevel, 0),
                         loginStart ? RunKind::fanReset : RunKind::benchmark, hideAtLogin,
                         shared_from_this()};
-  WorkloadServices run{services_.application, services_.notificationCenter, services_.gpuPlatform};
+  WorkloadServices run{
+      services_.application, services_.notificationCenter, services_.gpuPlatform, {}};
   application.asyncAfter(delay, [run = std::move(run), context = std::move(context)] {
     startWorkloadRun(run, context.stressLevel, context.runKind, context.hideStartNotice,
                      context.delegate);

@@ -76,7 +76,7 @@ int GlibApplication::run(ApplicationDelegate& delegate) {
     std::rethrow_exception(std::exchange(failure_, nullptr));
   }
   delegate.applicationWillTerminate();
-  return 0;
+  return exitStatus_;
 }
 
 int GlibApplication::onLaunch(void* self) {

@@ -37,6 +37,9 @@ public:
   /// Requests termination. The caller's routine runs on to its end; then the main loop stops,
   /// no further work item runs, and the delegate hears `applicationWillTerminate`.
   virtual void terminate(ApplicationDelegate* sender) = 0;
+  /// Sets the status the process exits with once it terminates (0 until set; the last call
+  /// wins). A run that failed sets a non-zero status before it requests termination.
+  virtual void setExitStatus(int status) = 0;
 };
 
 /// The application on the GLib main loop of the default main context. Work items wait in one
@@ -52,10 +55,12 @@ public:
 
   void asyncAfter(double seconds, WorkItem work) override;
   void terminate(ApplicationDelegate* sender) override;
+  void setExitStatus(int status) override { exitStatus_ = status; }
 
   /// Calls `applicationDidFinishLaunching` from inside the main loop, runs the loop until
   /// termination is requested, drops the work items that never ran, tells the delegate
-  /// `applicationWillTerminate` and returns the process's exit status, 0. Where termination
+  /// `applicationWillTerminate` and returns the process's exit status
+  /// (the one set with setExitStatus, else 0). Where termination
   /// was requested before this call, the delegate hears only `applicationWillTerminate`.
   /// An exception thrown by a work item or by the delegate stops the loop and leaves this call.
   int run(ApplicationDelegate& delegate);
@@ -78,6 +83,7 @@ private:
   unsigned timerSource_ = 0;
   unsigned launchSource_ = 0;
   bool terminationRequested_ = false;
+  int exitStatus_ = 0;
   std::exception_ptr failure_;
   std::uint64_t nextSequence_ = 0;
   std::map<QueueKey, WorkItem> queue_;

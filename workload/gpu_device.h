@@ -82,6 +82,8 @@ class Device {
 public:
   virtual ~Device() = default;
   virtual std::string name() const = 0;
+  /// The backend the device belongs to, in lower case: "cuda", "cpu" (tests: their own).
+  virtual std::string backend() const = 0;
   /// Bytes of memory the device recommends a workload to use at most.
   virtual std::uint64_t recommendedMaxWorkingSetSize() const = 0;
   /// Bytes per row for a matrix of `columns` elements of `dataType`; at least 4 × columns.

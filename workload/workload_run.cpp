@@ -58,7 +58,8 @@ void startWorkloadRun(const WorkloadServices& services, std::int64_t stressLevel
                     runKind,
                     std::move(content),
                     services.application,
-                    services.gpuPlatform};
+                    services.gpuPlatform,
+                    services.reportRun};
   // Asked for only now, so that the five seconds count from the moment the notice was posted.
   services.application->asyncAfter(kFinishDelaySeconds,
                                    [plan = std::move(plan)] { finishWorkloadRun(plan); });
@@ -67,8 +68,10 @@ void startWorkloadRun(const WorkloadServices& services, std::int64_t stressLevel
 void finishWorkloadRun(const WorkloadPlan& plan) {
   plan.center->removeDeliveredNotifications({kStartNoticeIdentifier});
 
-  const std::int64_t gflops =
-      plan.device ? runMatrixLoad(*plan.device, plan.dimension, plan.repetitions) : 0;
+  LoadOutcome outcome;
+  outcome.dimension = plan.dimension;
+  outcome.gflops = plan.device ? runMatrixLoad(*plan.device, plan.dimension, plan.repetitions) : 0;
+  const std::int64_t gflops = outcome.gflops;
 
   if (plan.runKind == RunKind::benchmark) {
     plan.content->title = gpuDisplayName(*plan.gpuPlatform);
@@ -76,6 +79,9 @@ void finishWorkloadRun(const WorkloadPlan& plan) {
     plan.center->add(kResultNoticeIdentifier, *plan.content);
   }
 
+  if (plan.reportRun) {
+    plan.reportRun(RunReport{plan.runKind, plan.device, outcome});
+  }
   plan.application->terminate(plan.delegate.get());
 }
 

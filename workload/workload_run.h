@@ -6,9 +6,11 @@
 #include "platform/application.h"
 #include "platform/notification_center.h"
 #include "workload/gpu_device.h"
+#include "workload/load_outcome.h"
 #include "workload/matrix_load.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace ventaro {
@@ -31,11 +33,21 @@ inline constexpr std::int64_t kMatrixDimension = 4096;
 /// maxLoadRepetitions. The product of units and stress level saturates instead of overflowing.
 std::int64_t workloadRepetitions(std::uint64_t recommendedWorkingSet, std::int64_t stressLevel);
 
+/// What a finished run reports to whoever started it (for machine-readable output).
+struct RunReport {
+  RunKind runKind = RunKind::benchmark;
+  std::shared_ptr<gpu::Device> device; // null where the platform had no device
+  LoadOutcome outcome;
+};
+
 /// The facilities the run uses. The application and the GPU platform outlive the run.
 struct WorkloadServices {
   Application* application = nullptr;
   std::shared_ptr<NotificationCenter> notificationCenter;
   gpu::GpuPlatform* gpuPlatform = nullptr;
+  /// Called once by the finishing step, after the notices and before termination; may be
+  /// empty.
+  std::function<void(const RunReport&)> reportRun;
 };
 
 /// What the starting step hands to the finishing step.
@@ -49,6 +61,7 @@ struct WorkloadPlan {
   std::shared_ptr<NotificationContent> content;
   Application* application = nullptr;
   gpu::GpuPlatform* gpuPlatform = nullptr;
+  std::function<void(const RunReport&)> reportRun;
 };
 
 /// The starting step: withdraws an old start notice, asks for permission, sizes the load on

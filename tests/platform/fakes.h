@@ -60,6 +60,11 @@ public:
     log_.record("terminate");
     senders.push_back(sender);
   }
+  void setExitStatus(int status) override {
+    log_.record("setExitStatus " + std::to_string(status));
+    exitStatus = status;
+  }
+  int exitStatus = 0;
   bool terminationRequested() const { return !senders.empty(); }
   std::size_t pendingWorkItems() const { return queue_.size(); }
 

@@ -41,6 +41,7 @@ public:
   }
 
   std::string name() const override { return deviceName; }
+  std::string backend() const override { return "fake"; }
   std::uint64_t recommendedMaxWorkingSetSize() const override { return workingSet; }
   std::uint64_t rowBytesFromColumns(std::int64_t columns, gpu::DataType) const override {
     return rowBytes != 0 ? rowBytes : 4 * static_cast<std::uint64_t>(columns);

@@ -54,7 +54,7 @@ struct RunOfFakes {
     gpus.defaultDevice->onCommit = [this] { log.record("load"); };
   }
   void start(RunKind kind, bool hidden = false, std::int64_t stressLevel = 100) {
-    startWorkloadRun({&application, center, &gpus}, stressLevel, kind, hidden, delegate);
+    startWorkloadRun({&application, center, &gpus, {}}, stressLevel, kind, hidden, delegate);
   }
   const NotificationContent& posted(std::size_t i) const { return center->posted.at(i).second; }
 

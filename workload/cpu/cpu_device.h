@@ -29,6 +29,7 @@ public:
 
   /// The processor model name.
   std::string name() const override { return name_; }
+  std::string backend() const override { return "cpu"; }
   /// 64 MiB per worker thread.
   std::uint64_t recommendedMaxWorkingSetSize() const override;
   /// 4 bytes per column (0 for a column count that has no valid stride).

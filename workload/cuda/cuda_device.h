@@ -22,6 +22,7 @@ public:
   CudaDevice(int ordinal, std::string name, std::uint64_t totalMemory);
 
   std::string name() const override { return name_; }
+  std::string backend() const override { return "cuda"; }
   /// The device's total memory.
   std::uint64_t recommendedMaxWorkingSetSize() const override { return totalMemory_; }
   /// 4 bytes per column (0 for a column count that has no valid stride).
