@@ -4,7 +4,7 @@
 // SMCError may come out of the SMC layer; the driver itself never throws.
 
 #include "smc/applesmc/applesmc_driver.h"
-#include "smc/applesmc/in_memory_file_access.h"
+#include "tests/smc/in_memory_file_access.h"
 #include "smc/fans.h"
 #include "smc/fpe2.h"
 #include "smc/smc_access.h"

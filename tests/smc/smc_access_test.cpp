@@ -1,4 +1,4 @@
-#include "smc/emulated/wire_layout.h"
+#include "tests/smc/wire_layout.h"
 #include "tests/smc/smc_machine.h"
 
 namespace ventaro::testing {
@@ -140,6 +140,12 @@ TEST_F(SMCAccessTest, KeyCountsAreUnsigned32BitAndNeverTrusted) {
 }
 
 TEST_F(SMCAccessTest, OpeningAndClosingReportTheDriversAnswer) {
+  // With no driver installed there is no SMC, and nothing else is tried.
+  install(std::shared_ptr<SMCDriver>{});
+  EXPECT_EQ(smcErrorOf(SMCAccess::openSMC), SMCError::driverNotFound());
+  EXPECT_EQ(smcErrorOf([] { SMCAccess::readKeyCount(); }), SMCError::driverNotFound());
+  EXPECT_FALSE(SMCAccess::closeSMC());
+
   const auto absent = install(std::make_shared<EmulatedSMC>(Keys{}));
   absent->setServicePresent(false);
   EXPECT_EQ(smcErrorOf(SMCAccess::openSMC), SMCError::driverNotFound());

@@ -3,9 +3,9 @@
 // Machines for the SMC tests: the fixture profiles with keys changed or removed, the keys an
 // emulated SMC was asked about, and a fixture that installs a fresh driver for each test.
 
-#include "smc/applesmc/in_memory_file_access.h"
-#include "smc/emulated/emulated_smc.h"
-#include "smc/emulated/smc_profile.h"
+#include "tests/smc/in_memory_file_access.h"
+#include "tests/smc/emulated_smc.h"
+#include "tests/smc/smc_profile.h"
 #include "smc/smc_access.h"
 
 #include <cstdlib>
@@ -109,8 +109,8 @@ protected:
     SMCAccess::openSMC();
     return smc;
   }
-  // A later test that forgot to install its own must not reach the machine's SMC.
-  void TearDown() override { SMCAccess::setDriver(std::make_shared<EmulatedSMC>(Keys{})); }
+  // A later test finds no SMC unless it installs its own.
+  void TearDown() override { SMCAccess::setDriver(nullptr); }
 
   std::shared_ptr<EmulatedSMC> smc;
 };

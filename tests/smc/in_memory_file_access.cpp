@@ -1,4 +1,4 @@
-#include "smc/applesmc/in_memory_file_access.h"
+#include "tests/smc/in_memory_file_access.h"
 
 #include <array>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "smc/data_type.h"
-#include "smc/emulated/wire_layout.h"
+#include "tests/smc/wire_layout.h"
 #include "smc/smc_driver.h"
 
 #include <cstddef>

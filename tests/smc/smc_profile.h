@@ -1,6 +1,6 @@
 #pragma once
 
-#include "smc/emulated/emulated_smc.h"
+#include "tests/smc/emulated_smc.h"
 
 #include <cstddef>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "smc/emulated/emulated_smc.h"
+#include "tests/smc/emulated_smc.h"
 
 #include <algorithm>
 #include <stdexcept>

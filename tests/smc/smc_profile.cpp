@@ -1,4 +1,4 @@
-#include "smc/emulated/smc_profile.h"
+#include "tests/smc/smc_profile.h"
 
 #include <charconv>
 #include <fstream>
