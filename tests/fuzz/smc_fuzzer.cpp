@@ -1,8 +1,11 @@
-// Fuzzes the SMC layer above the driver seam: a scripted driver answers every exchange from the
-// input (return codes, result bytes, keys, data sizes and types, value bytes), and a sequence of
-// operations chosen by the input runs on it. An operation may only return what its exchanges
-// said, or raise the SMCError of its first failed exchange (or one of its own refusals); any
-// other exception ends the run as a finding.
+// Fuzzes the SMC layer and the Linux applesmc driver. The input picks the driver: either one
+// that answers every exchange from the input (return codes, result bytes, keys, data sizes and
+// types, value bytes), or the applesmc driver over a sysfs tree in memory built from the input.
+// A sequence of operations chosen by the input runs on it, through a recorder. An operation may
+// only return what its exchanges said, or raise the SMCError of its first failed exchange (or
+// one of its own refusals); any other exception ends the run as a finding. Over a tree, what the
+// tree promises is checked as well (fan speeds from their files, a well-formed key cursor read
+// and listed back exactly), and raw exchanges go straight to the driver.
 
 #include "smc/battery.h"
 #include "smc/fans.h"
@@ -11,6 +14,7 @@
 #include "smc/temperature_sensors.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/fuzz/scripted_smc_driver.h"
+#include "tests/fuzz/sysfs_tree.h"
 
 #include <algorithm>
 #include <cmath>
@@ -31,7 +35,9 @@ using namespace ventaro;
 using fuzz::check;
 using fuzz::Exchange;
 using fuzz::expectedError;
+using fuzz::RecordingDriver;
 using fuzz::ScriptedSMCDriver;
+using fuzz::Tree;
 using SMCAccess::SMCError;
 using Selector = SMCParamStruct::Selector;
 using History = std::vector<Exchange>;
@@ -47,18 +53,10 @@ bool succeeded(const Exchange& exchange) {
   return !expectedError(exchange);
 }
 
-// Every field of two records alike (the gap bytes belong to no field).
-bool sameFields(const SMCParamStruct& a, const SMCParamStruct& b) {
-  return a.key == b.key && a.vers.major == b.vers.major && a.vers.minor == b.vers.minor &&
-         a.vers.build == b.vers.build && a.vers.reserved == b.vers.reserved &&
-         a.vers.release == b.vers.release && a.pLimitData.version == b.pLimitData.version &&
-         a.pLimitData.length == b.pLimitData.length &&
-         a.pLimitData.cpuPLimit == b.pLimitData.cpuPLimit &&
-         a.pLimitData.gpuPLimit == b.pLimitData.gpuPLimit &&
-         a.pLimitData.memPLimit == b.pLimitData.memPLimit &&
-         a.keyInfo.dataSize == b.keyInfo.dataSize && a.keyInfo.dataType == b.keyInfo.dataType &&
-         a.keyInfo.dataAttributes == b.keyInfo.dataAttributes && a.padding == b.padding &&
-         a.result == b.result && a.status == b.status && a.data8 == b.data8 &&
+// The fields a reply carries alike in two records.
+bool sameReply(const SMCParamStruct& a, const SMCParamStruct& b) {
+  return a.key == b.key && a.keyInfo.dataSize == b.keyInfo.dataSize &&
+         a.keyInfo.dataType == b.keyInfo.dataType && a.result == b.result && a.data8 == b.data8 &&
          a.data32 == b.data32 && a.bytes == b.bytes;
 }
 
@@ -96,6 +94,17 @@ bool isOverrun(const SMCError& error, const History& history) {
   return false;
 }
 
+// The applesmc driver over a tree from the input, and whether its connection is open.
+struct SysfsTarget {
+  Tree tree;
+  std::shared_ptr<fuzz::BudgetedFileAccess> files;
+  std::shared_ptr<applesmc::ApplesmcDriver> driver;
+  bool open = false;
+
+  // Whether the tree promises that the key cursor answers: well formed, open, budget left.
+  bool promises() const { return tree.wellFormed && open && !files->exhausted(); }
+};
+
 struct Rules {
   // Errors the operation raises of its own accord (a refused argument or speed).
   std::function<bool(const SMCError&, const History&)> ownError;
@@ -107,7 +116,7 @@ struct Rules {
 // every exchange succeeded, else the error of the first failed exchange, which is the last one
 // made. Returns the result on success.
 template <typename Operation>
-auto run(ScriptedSMCDriver& driver, Operation operation, const Rules& rules = {})
+auto run(RecordingDriver& driver, Operation operation, const Rules& rules = {})
     -> std::optional<decltype(operation())> {
   driver.clearHistory();
   const History& history = driver.history();
@@ -166,9 +175,11 @@ void checkListing(const std::vector<SMCKey>& keys, const History& history) {
   }
 }
 
-void keyOperation(FuzzedDataProvider& input, ScriptedSMCDriver& driver, int which) {
+void keyOperation(FuzzedDataProvider& input, RecordingDriver& driver, SysfsTarget* sysfs,
+                  int which) {
   const auto& history = driver.history();
-  const auto code = input.ConsumeIntegral<FourCharCode>();
+  const auto code =
+      sysfs != nullptr ? fuzz::anyKey(input, sysfs->tree) : input.ConsumeIntegral<FourCharCode>();
   switch (which) {
   case 0: {
     auto request = SMCParamStruct::zeroed();
@@ -176,10 +187,10 @@ void keyOperation(FuzzedDataProvider& input, ScriptedSMCDriver& driver, int whic
     std::copy(raw.begin(), raw.end(), reinterpret_cast<std::uint8_t*>(&request));
     const auto selector = static_cast<Selector>(input.ConsumeIntegral<std::uint8_t>());
     if (const auto reply = run(driver, [&] { return SMCAccess::callSMC(request, selector); })) {
-      check(sameFields(*reply, history.back().reply), "callSMC returns the reply as received");
+      check(sameReply(*reply, history.back().reply), "callSMC returns the reply as received");
     }
     if (!history.empty()) {
-      check(sameFields(history.back().request, request) &&
+      check(sameReply(history.back().request, request) &&
                 history.back().methodIndex == rawValue(selector),
             "callSMC passes the request and selector unchanged");
     }
@@ -187,10 +198,17 @@ void keyOperation(FuzzedDataProvider& input, ScriptedSMCDriver& driver, int whic
   }
   case 1: {
     const auto size = input.ConsumeIntegral<std::uint32_t>();
-    if (const auto bytes = run(driver, [&] { return SMCAccess::readKey(code, size); })) {
+    const auto bytes = run(driver, [&] { return SMCAccess::readKey(code, size); });
+    if (bytes) {
       checkRequest(history.back(), code, Selector::kSMCReadKey);
       check(history.back().request.keyInfo.dataSize == size, "a read sends the size it is given");
       check(*bytes == history.back().reply.bytes, "a read returns all 32 reply bytes");
+    }
+    if (sysfs != nullptr && bytes) {
+      fuzz::checkFanSpeed(sysfs->tree, code, *bytes);
+    }
+    if (sysfs != nullptr && sysfs->promises()) {
+      fuzz::checkCursorValue(sysfs->tree, code, bytes);
     }
     return;
   }
@@ -225,6 +243,9 @@ void keyOperation(FuzzedDataProvider& input, ScriptedSMCDriver& driver, int whic
       checkRequest(history.back(), fourCharCodeLiteral("#KEY"), Selector::kSMCReadKey);
       check(*count == bigEndian32(history.back().reply.bytes),
             "the key count is the first four reply bytes, most significant first");
+      check(sysfs == nullptr || !sysfs->tree.cursorKeys ||
+                *count == static_cast<std::int64_t>(sysfs->tree.cursorKeys->size()),
+            "the key count is the cursor's");
     }
     return;
   case 6: {
@@ -244,11 +265,16 @@ void keyOperation(FuzzedDataProvider& input, ScriptedSMCDriver& driver, int whic
     }
     return;
   }
-  default:
-    if (const auto keys = run(driver, [] { return SMCAccess::readAllKeys(); })) {
+  default: {
+    const auto keys = run(driver, [] { return SMCAccess::readAllKeys(); });
+    if (keys) {
       checkListing(*keys, history);
     }
+    if (sysfs != nullptr && sysfs->promises()) {
+      fuzz::checkCursorListing(sysfs->tree, keys);
+    }
     return;
+  }
   }
 }
 
@@ -256,7 +282,7 @@ bool isNameSpace(char byte) {
   return byte == '\t' || byte == ' ';
 }
 
-void fanOperation(FuzzedDataProvider& input, ScriptedSMCDriver& driver, int which) {
+void fanOperation(FuzzedDataProvider& input, RecordingDriver& driver, int which) {
   const auto& history = driver.history();
   const std::int64_t index = anyIndex(input, 9);
   const bool validIndex = index >= 0 && index <= 9;
@@ -344,7 +370,7 @@ void fanOperation(FuzzedDataProvider& input, ScriptedSMCDriver& driver, int whic
   }
 }
 
-void sensorAndBatteryOperation(FuzzedDataProvider& input, ScriptedSMCDriver& driver, int which) {
+void sensorAndBatteryOperation(FuzzedDataProvider& input, RecordingDriver& driver, int which) {
   const auto& history = driver.history();
   switch (which) {
   case 0:
@@ -404,14 +430,19 @@ void sensorAndBatteryOperation(FuzzedDataProvider& input, ScriptedSMCDriver& dri
   }
 }
 
-void openOrClose(FuzzedDataProvider& input, ScriptedSMCDriver& driver) {
+void openOrClose(FuzzedDataProvider& input, RecordingDriver& driver, SysfsTarget* sysfs) {
+  bool scriptedOpen = false; // the scripted driver promises nothing about an open connection
+  bool& open = sysfs != nullptr ? sysfs->open : scriptedOpen;
   if (input.ConsumeBool()) {
+    open = false;
     check(SMCAccess::closeSMC() == (driver.lastClose() == kIOReturnSuccess),
           "closing reports whether the driver closed");
     return;
   }
   try {
+    open = false;
     SMCAccess::openSMC();
+    open = true;
     check(driver.lastService() != 0 && driver.lastOpen() == kIOReturnSuccess,
           "opening succeeds only when the service exists and opens");
   } catch (const SMCError& error) {
@@ -425,20 +456,35 @@ void openOrClose(FuzzedDataProvider& input, ScriptedSMCDriver& driver) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
-  const auto driver = std::make_shared<ScriptedSMCDriver>(input);
+  std::optional<SysfsTarget> sysfs;
+  std::shared_ptr<SMCDriver> inner;
+  if (input.ConsumeBool()) {
+    sysfs.emplace();
+    sysfs->tree = fuzz::buildTree(input);
+    sysfs->files = std::make_shared<fuzz::BudgetedFileAccess>(sysfs->tree.files);
+    sysfs->driver = std::make_shared<applesmc::ApplesmcDriver>(sysfs->files, "/sys");
+    inner = sysfs->driver;
+  } else {
+    inner = std::make_shared<ScriptedSMCDriver>(input);
+  }
+  const auto driver = std::make_shared<RecordingDriver>(inner);
+  SysfsTarget* target = sysfs ? &*sysfs : nullptr;
   SMCAccess::setDriver(driver);
   for (int step = 0; step < kMaxSteps && input.remaining_bytes() > 0; ++step) {
-    const int which = input.ConsumeIntegralInRange(0, 18);
+    const int which = input.ConsumeIntegralInRange(0, target != nullptr ? 19 : 18);
     if (which < 8) {
-      keyOperation(input, *driver, which);
+      keyOperation(input, *driver, target, which);
     } else if (which < 13) {
       fanOperation(input, *driver, which - 8);
     } else if (which < 18) {
       sensorAndBatteryOperation(input, *driver, which - 13);
+    } else if (which == 18) {
+      openOrClose(input, *driver, target);
     } else {
-      openOrClose(input, *driver);
+      fuzz::rawExchange(input, *target->driver);
     }
   }
+  SMCAccess::closeSMC();
   SMCAccess::setDriver(nullptr);
   return 0;
 }
