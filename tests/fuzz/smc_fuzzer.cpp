@@ -2,10 +2,10 @@
 // that answers every exchange from the input (return codes, result bytes, keys, data sizes and
 // types, value bytes), or the applesmc driver over a sysfs tree in memory built from the input.
 // A sequence of operations chosen by the input runs on it, through a recorder. An operation may
-// only return what its exchanges said, or raise the SMCError of its first failed exchange (or
-// one of its own refusals); any other exception ends the run as a finding. Over a tree, what the
-// tree promises is checked as well (fan speeds from their files, a well-formed key cursor read
-// and listed back exactly), and raw exchanges go straight to the driver.
+// only succeed when its exchanges did, or raise the SMCError of its first failed exchange (or
+// one of its own refusals); any other exception ends the run as a finding. Refused indexes and
+// unsafe fan speeds never reach the SMC. Over a tree, a well-formed key cursor must read and
+// list back exactly, and raw exchanges go straight to the driver.
 
 #include "smc/battery.h"
 #include "smc/fans.h"
@@ -25,7 +25,6 @@
 #include <limits>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -39,49 +38,12 @@ using fuzz::RecordingDriver;
 using fuzz::ScriptedSMCDriver;
 using fuzz::Tree;
 using SMCAccess::SMCError;
-using Selector = SMCParamStruct::Selector;
 using History = std::vector<Exchange>;
 
 constexpr int kMaxSteps = 24;
 
-std::int64_t bigEndian32(const SMCBytes& bytes) {
-  return std::int64_t{bytes[0]} << 24 | std::int64_t{bytes[1]} << 16 | std::int64_t{bytes[2]} << 8 |
-         std::int64_t{bytes[3]};
-}
-
 bool succeeded(const Exchange& exchange) {
   return !expectedError(exchange);
-}
-
-// The fields a reply carries alike in two records.
-bool sameReply(const SMCParamStruct& a, const SMCParamStruct& b) {
-  return a.key == b.key && a.keyInfo.dataSize == b.keyInfo.dataSize &&
-         a.keyInfo.dataType == b.keyInfo.dataType && a.result == b.result && a.data8 == b.data8 &&
-         a.data32 == b.data32 && a.bytes == b.bytes;
-}
-
-FourCharCode fanKey(std::int64_t index, const char (&suffix)[3]) {
-  return *fourCharCodeFromBytes(
-      std::string{'F', static_cast<char>('0' + index), suffix[0], suffix[1]});
-}
-
-// A request built by the SMC layer: the native record under method index 2, its command in
-// data8, and zero in every field that no command uses.
-void checkRequest(const Exchange& exchange, FourCharCode key, Selector command) {
-  const SMCParamStruct& request = exchange.request;
-  check(exchange.methodIndex == rawValue(Selector::kSMCHandleYPCEvent),
-        "every exchange uses method index 2");
-  check(exchange.inputSize == sizeof(SMCParamStruct), "a request is one whole record");
-  check(request.key == key && request.data8 == rawValue(command),
-        "a request carries its key and command");
-  check(request.vers.major == 0 && request.vers.minor == 0 && request.vers.build == 0 &&
-            request.vers.reserved == 0 && request.vers.release == 0 &&
-            request.pLimitData.version == 0 && request.pLimitData.length == 0 &&
-            request.pLimitData.cpuPLimit == 0 && request.pLimitData.gpuPLimit == 0 &&
-            request.pLimitData.memPLimit == 0 && request.keyInfo.dataType == 0 &&
-            request.keyInfo.dataAttributes == 0 && request.padding == 0 && request.result == 0 &&
-            request.status == 0,
-        "fields that no request uses are sent as zero");
 }
 
 // A data size too wide for 32 bits, which only the 64-bit field of the arm64 record can hold.
@@ -145,34 +107,19 @@ auto run(RecordingDriver& driver, Operation operation, const Rules& rules = {})
   }
 }
 
-// Refused before any exchange with unknown(kIOReturnBadArgument, 0).
-bool refusedArgument(const SMCError& error, const History& history) {
-  return history.empty() && error == SMCError::unknown(kIOReturnBadArgument, 0);
-}
-
 std::int64_t anyIndex(FuzzedDataProvider& input, std::int64_t usualLast) {
   return input.ConsumeBool() ? input.ConsumeIntegralInRange<std::int64_t>(-1, usualLast + 1)
                              : input.ConsumeIntegral<std::int64_t>();
 }
 
-// The listing of 1 + 2n exchanges: the count, then each key's index and information requests.
-void checkListing(const std::vector<SMCKey>& keys, const History& history) {
-  check(!history.empty(), "a listing reads the key count");
-  checkRequest(history[0], fourCharCodeLiteral("#KEY"), Selector::kSMCReadKey);
-  const std::int64_t count = bigEndian32(history[0].reply.bytes);
-  check(static_cast<std::int64_t>(keys.size()) == count, "a listing has as many keys as counted");
-  check(history.size() == 1 + 2 * keys.size(), "a listing makes 1 + 2n exchanges");
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    const Exchange& atIndex = history[1 + 2 * i];
-    const Exchange& info = history[2 + 2 * i];
-    checkRequest(atIndex, 0, Selector::kSMCGetKeyFromIndex);
-    check(atIndex.request.data32 == i, "a listing asks for the indexes in order");
-    checkRequest(info, atIndex.reply.key, Selector::kSMCGetKeyInfo);
-    check(keys[i] == SMCKey{atIndex.reply.key,
-                            {info.reply.keyInfo.dataType,
-                             static_cast<std::uint32_t>(info.reply.keyInfo.dataSize)}},
-          "a listed key holds the code and data type that the SMC gave");
-  }
+// An index outside [0, last] is refused with unknown(kIOReturnBadArgument, 0) before any
+// exchange; one inside is never refused so.
+Rules refusesIndexBeyond(std::int64_t index, std::int64_t last) {
+  return {[=](const SMCError& error, const History& made) {
+    const bool valid = index >= 0 && index <= last;
+    check(valid || made.empty(), "a refused index makes no exchange");
+    return !valid && error == SMCError::unknown(kIOReturnBadArgument, 0);
+  }};
 }
 
 void keyOperation(FuzzedDataProvider& input, RecordingDriver& driver, SysfsTarget* sysfs,
@@ -185,28 +132,14 @@ void keyOperation(FuzzedDataProvider& input, RecordingDriver& driver, SysfsTarge
     auto request = SMCParamStruct::zeroed();
     const auto raw = input.ConsumeBytes<std::uint8_t>(sizeof request);
     std::copy(raw.begin(), raw.end(), reinterpret_cast<std::uint8_t*>(&request));
-    const auto selector = static_cast<Selector>(input.ConsumeIntegral<std::uint8_t>());
-    if (const auto reply = run(driver, [&] { return SMCAccess::callSMC(request, selector); })) {
-      check(sameReply(*reply, history.back().reply), "callSMC returns the reply as received");
-    }
-    if (!history.empty()) {
-      check(sameReply(history.back().request, request) &&
-                history.back().methodIndex == rawValue(selector),
-            "callSMC passes the request and selector unchanged");
-    }
+    const auto selector =
+        static_cast<SMCParamStruct::Selector>(input.ConsumeIntegral<std::uint8_t>());
+    run(driver, [&] { return SMCAccess::callSMC(request, selector); });
     return;
   }
   case 1: {
     const auto size = input.ConsumeIntegral<std::uint32_t>();
     const auto bytes = run(driver, [&] { return SMCAccess::readKey(code, size); });
-    if (bytes) {
-      checkRequest(history.back(), code, Selector::kSMCReadKey);
-      check(history.back().request.keyInfo.dataSize == size, "a read sends the size it is given");
-      check(*bytes == history.back().reply.bytes, "a read returns all 32 reply bytes");
-    }
-    if (sysfs != nullptr && bytes) {
-      fuzz::checkFanSpeed(sysfs->tree, code, *bytes);
-    }
     if (sysfs != nullptr && sysfs->promises()) {
       fuzz::checkCursorValue(sysfs->tree, code, bytes);
     }
@@ -217,32 +150,23 @@ void keyOperation(FuzzedDataProvider& input, RecordingDriver& driver, SysfsTarge
     SMCBytes value{};
     const auto raw = input.ConsumeBytes<std::uint8_t>(value.size());
     std::copy(raw.begin(), raw.end(), value.begin());
-    if (run(driver, [&] { return (SMCAccess::writeKey(code, size, value), true); })) {
-      checkRequest(history.back(), code, Selector::kSMCWriteKey);
-      check(history.back().request.bytes == value, "a write sends the value it is given");
-    }
+    run(driver, [&] { return (SMCAccess::writeKey(code, size, value), true); });
     return;
   }
   case 3:
-    if (const auto info = run(driver, [&] { return SMCAccess::readKeyInfo(code); })) {
-      checkRequest(history.back(), code, Selector::kSMCGetKeyInfo);
-      check(info->type == history.back().reply.keyInfo.dataType &&
-                info->size == history.back().reply.keyInfo.dataSize,
-            "key information is the reply's data type and size");
-    }
+    run(driver, [&] { return SMCAccess::readKeyInfo(code); });
     return;
   case 4:
     if (const auto found = run(
             driver, [&] { return SMCAccess::isKeyFound(code); }, Rules{{}, true})) {
-      check(history.size() == 1, "an existence test is one exchange");
-      check(*found == succeeded(history.back()), "a key exists when the SMC answers for it");
+      check(history.size() == 1 && *found == succeeded(history.back()),
+            "a key exists when the SMC answers for it");
     }
     return;
   case 5:
     if (const auto count = run(driver, [] { return SMCAccess::readKeyCount(); })) {
-      checkRequest(history.back(), fourCharCodeLiteral("#KEY"), Selector::kSMCReadKey);
-      check(*count == bigEndian32(history.back().reply.bytes),
-            "the key count is the first four reply bytes, most significant first");
+      check(*count >= 0 && *count <= std::numeric_limits<std::uint32_t>::max(),
+            "a key count is unsigned 32-bit");
       check(sysfs == nullptr || !sysfs->tree.cursorKeys ||
                 *count == static_cast<std::int64_t>(sysfs->tree.cursorKeys->size()),
             "the key count is the cursor's");
@@ -250,25 +174,15 @@ void keyOperation(FuzzedDataProvider& input, RecordingDriver& driver, SysfsTarge
     return;
   case 6: {
     const std::int64_t index = anyIndex(input, 4);
-    const bool inRange = index >= 0 && index <= std::numeric_limits<std::uint32_t>::max();
-    const Rules rules{[&](const SMCError& error, const History& made) {
-      return !inRange && refusedArgument(error, made);
-    }};
-    const auto key = run(
-        driver, [&] { return SMCAccess::readKeyAtIndex(index); }, rules);
-    check(inRange || history.empty(), "a refused index makes no exchange");
-    if (key) {
-      check(inRange, "an index outside 0 to 4294967295 is refused");
-      checkRequest(history.back(), 0, Selector::kSMCGetKeyFromIndex);
-      check(history.back().request.data32 == index && *key == history.back().reply.key,
-            "the key at an index is the reply's key");
-    }
+    run(
+        driver, [&] { return SMCAccess::readKeyAtIndex(index); },
+        refusesIndexBeyond(index, std::numeric_limits<std::uint32_t>::max()));
     return;
   }
   default: {
     const auto keys = run(driver, [] { return SMCAccess::readAllKeys(); });
     if (keys) {
-      checkListing(*keys, history);
+      check(history.size() == 1 + 2 * keys->size(), "a listing makes 1 + 2n exchanges");
     }
     if (sysfs != nullptr && sysfs->promises()) {
       fuzz::checkCursorListing(sysfs->tree, keys);
@@ -278,43 +192,24 @@ void keyOperation(FuzzedDataProvider& input, RecordingDriver& driver, SysfsTarge
   }
 }
 
-bool isNameSpace(char byte) {
-  return byte == '\t' || byte == ' ';
-}
-
 void fanOperation(FuzzedDataProvider& input, RecordingDriver& driver, int which) {
   const auto& history = driver.history();
   const std::int64_t index = anyIndex(input, 9);
-  const bool validIndex = index >= 0 && index <= 9;
-  const Rules refusesIndex{[&](const SMCError& error, const History& made) {
-    check(made.empty() || validIndex, "a refused fan index makes no exchange");
-    return !validIndex && refusedArgument(error, made);
-  }};
   switch (which) {
   case 0:
-    if (const auto count = run(driver, [] { return SMCAccess::readFanCount(); })) {
-      checkRequest(history.back(), fourCharCodeLiteral("FNum"), Selector::kSMCReadKey);
-      check(*count == history.back().reply.bytes[0], "the fan count is reply byte 0");
-    }
+    run(driver, [] { return SMCAccess::readFanCount(); });
     return;
   case 1:
     if (const auto name = run(
-            driver, [&] { return SMCAccess::readFanName(index); }, refusesIndex)) {
-      check(validIndex, "a fan index outside 0 to 9 is refused");
-      checkRequest(history.back(), fanKey(index, "ID"), Selector::kSMCReadKey);
+            driver, [&] { return SMCAccess::readFanName(index); }, refusesIndexBeyond(index, 9))) {
       check(name->size() <= 24, "a fan name has at most twelve characters");
-      check(name->empty() || (!isNameSpace(name->front()) && !isNameSpace(name->back()) &&
-                              !name->ends_with("\xC2\xA0") && !name->starts_with("\xC2\xA0")),
-            "a fan name is trimmed of blanks");
     }
     return;
   case 2:
     if (const auto speed = run(
-            driver, [&] { return SMCAccess::readFanActual(index); }, refusesIndex)) {
-      check(validIndex, "a fan index outside 0 to 9 is refused");
-      checkRequest(history.back(), fanKey(index, "Ac"), Selector::kSMCReadKey);
-      const SMCBytes& bytes = history.back().reply.bytes;
-      check(*speed == decodeFPE2(bytes[0], bytes[1]), "a speed is the fpe2 value of bytes 0 and 1");
+            driver, [&] { return SMCAccess::readFanActual(index); },
+            refusesIndexBeyond(index, 9))) {
+      check(*speed >= 0 && *speed <= kFPE2Max, "a fan speed is an fpe2 value");
     }
     return;
   case 3: {
@@ -324,15 +219,8 @@ void fanOperation(FuzzedDataProvider& input, RecordingDriver& driver, int which)
              std::all_of(made.begin(), made.end(), succeeded) &&
              error == SMCError::unknown(kIOReturnBadArgument, 0);
     }};
-    if (const auto fans = run(
-            driver, [] { return SMCAccess::readAllFans(); }, tooManyFans)) {
-      const std::size_t count = history.front().reply.bytes[0];
-      check(fans->size() == count && history.size() == 1 + 3 * count,
-            "the fan list reads the count, then name, minimum and maximum of each fan");
-      for (std::size_t i = 0; i < fans->size(); ++i) {
-        check((*fans)[i].id == static_cast<std::int64_t>(i), "fans are listed in index order");
-      }
-    }
+    run(
+        driver, [] { return SMCAccess::readAllFans(); }, tooManyFans);
     return;
   }
   default: {
@@ -343,27 +231,27 @@ void fanOperation(FuzzedDataProvider& input, RecordingDriver& driver, int which)
       const SMCBytes& bytes = history.front().reply.bytes;
       return decodeFPE2(bytes[0], bytes[1]);
     };
+    const Rules refusesIndex = refusesIndexBeyond(index, 9);
     const Rules rules{[&](const SMCError& error, const History& made) {
-      check(made.empty() || validIndex, "a refused fan index makes no exchange");
       if (error.kind() == SMCError::Kind::unsafeFanSpeed) {
         check(made.size() == 1 && succeeded(made.front()) && (speed < 1 || speed > maximum()),
               "only a speed outside 1 to the maximum just read is unsafe, and it is not written");
         return true;
       }
-      return !validIndex && refusedArgument(error, made);
+      return refusesIndex.ownError(error, made);
     }};
-    if (run(
-            driver, [&] { return (SMCAccess::writeFanMinimum(index, speed), true); }, rules)) {
-      check(history.size() == 2 && speed >= 1 && speed <= maximum(),
-            "a safe speed is written after reading the maximum");
-      checkRequest(history.front(), fanKey(index, "Mx"), Selector::kSMCReadKey);
-      checkRequest(history.back(), fanKey(index, "Mn"), Selector::kSMCWriteKey);
-      const auto encoded = encodeFPE2(speed);
-      SMCBytes value{};
-      value[0] = encoded[0];
-      value[1] = encoded[1];
-      check(history.back().request.keyInfo.dataSize == 2 && history.back().request.bytes == value,
-            "the minimum is written as two fpe2 bytes");
+    run(
+        driver, [&] { return (SMCAccess::writeFanMinimum(index, speed), true); }, rules);
+    // Whatever the outcome, a minimum is written only after reading the maximum, and only one
+    // from 1 to that maximum.
+    for (std::size_t i = 0; i < history.size(); ++i) {
+      if (history[i].request.data8 == rawValue(SMCParamStruct::Selector::kSMCWriteKey)) {
+        const auto encoded = encodeFPE2(std::clamp<std::int64_t>(speed, 0, kFPE2Max));
+        check(i == 1 && speed >= 1 && speed <= maximum() &&
+                  history[i].request.bytes[0] == encoded[0] &&
+                  history[i].request.bytes[1] == encoded[1],
+              "a minimum is written only as a safe speed after reading the maximum");
+      }
     }
     return;
   }
@@ -371,35 +259,18 @@ void fanOperation(FuzzedDataProvider& input, RecordingDriver& driver, int which)
 }
 
 void sensorAndBatteryOperation(FuzzedDataProvider& input, RecordingDriver& driver, int which) {
-  const auto& history = driver.history();
   switch (which) {
   case 0:
-    if (const auto present = run(
-            driver, [] { return SMCAccess::readKnownTemperatureSensors(); }, Rules{{}, true})) {
-      const auto& known = TemperatureSensors::knownSensors();
-      check(history.size() == known.size(), "each known sensor is looked for once");
-      std::set<FourCharCode> answered;
-      for (const Exchange& exchange : history) {
-        if (succeeded(exchange)) {
-          answered.insert(exchange.request.key);
-        }
-      }
-      std::set<FourCharCode> listed;
-      for (const TemperatureSensor& sensor : *present) {
-        check(known.contains(sensor.code) && known.at(sensor.code) == sensor,
-              "a present sensor is a known one");
-        listed.insert(sensor.code);
-      }
-      check(listed == answered, "exactly the sensors whose key the SMC has are present");
-    }
+    run(
+        driver, [] { return SMCAccess::readKnownTemperatureSensors(); }, Rules{{}, true});
     return;
   case 1:
     if (const auto sensors =
             run(driver, [] { return SMCAccess::readUnknownTemperatureSensors(); })) {
       for (const TemperatureSensor& sensor : *sensors) {
-        check(sensor.name == "Unknown" && (sensor.code >> 24) == 'T' &&
+        check((sensor.code >> 24) == 'T' &&
                   !TemperatureSensors::knownSensors().contains(sensor.code),
-              "a discovered sensor is an unnamed 'T' key");
+              "a discovered sensor is an unlisted 'T' key");
       }
     }
     return;
@@ -408,24 +279,16 @@ void sensorAndBatteryOperation(FuzzedDataProvider& input, RecordingDriver& drive
     const auto unit = input.PickValueInArray(
         {TemperatureUnit::celsius, TemperatureUnit::fahrenheit, TemperatureUnit::kelvin});
     if (const auto degrees = run(driver, [&] { return SMCAccess::readTemperature(code, unit); })) {
-      check(std::isfinite(*degrees), "a temperature is a finite number");
-      if (unit == TemperatureUnit::celsius) {
-        check(*degrees == std::trunc(*degrees) && std::abs(*degrees) <= 127,
-              "a Celsius reading is a whole number from -127 to 127");
-      }
+      check(std::isfinite(*degrees) && std::abs(*degrees) <= 500,
+            "a temperature is a finite number within -127 to 127 °C");
     }
     return;
   }
   case 3:
-    if (const auto battery = run(driver, [] { return SMCAccess::readBatteryInfo(); })) {
-      check(history.size() == 3 && battery->batteryCount == history.front().reply.bytes[0],
-            "the battery state is three reads, the count from the first");
-    }
+    run(driver, [] { return SMCAccess::readBatteryInfo(); });
     return;
   default:
-    if (const auto flag = run(driver, [] { return SMCAccess::readMSDIFlag(); })) {
-      check(*flag == (history.back().reply.bytes[0] == 1), "a flag is set only by the byte 1");
-    }
+    run(driver, [] { return SMCAccess::readMSDIFlag(); });
     return;
   }
 }

@@ -5,7 +5,6 @@
 // paths, root or not. With it, what the tree promises about the answers of the driver.
 
 #include "smc/applesmc/applesmc_driver.h"
-#include "smc/fpe2.h"
 #include "smc/smc_access.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/smc/in_memory_file_access.h"
@@ -14,7 +13,6 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <memory>
 #include <optional>
@@ -241,20 +239,6 @@ inline bool isServedByFiles(FourCharCode code) {
   return isFanSpeedKey(code) || code == fourCharCodeLiteral("FNum") ||
          code == fourCharCodeLiteral("#KEY") ||
          (text[0] == 'F' && text[1] >= '0' && text[1] <= '9' && text.substr(2) == "ID");
-}
-
-// A fan speed read back from the fan files: the number that the file holds.
-inline void checkFanSpeed(const Tree& tree, FourCharCode code, const SMCBytes& bytes) {
-  if (!isFanSpeedKey(code)) {
-    return;
-  }
-  const std::string text = fourCharCodeBytes(code);
-  const std::string suffix = text.substr(2);
-  const char* attribute = suffix == "Mn" ? "min" : suffix == "Mx" ? "max" : "input";
-  const auto contents = tree.files->contents(applesmc::joinPath(
-      tree.fanDirectory, "fan" + std::to_string(text[1] - '0' + 1) + "_" + attribute));
-  check(contents && std::strtoll(contents->c_str(), nullptr, 10) == decodeFPE2(bytes[0], bytes[1]),
-        "a fan speed is the number in its fan file");
 }
 
 // A key of a well-formed cursor reads as its first 32 data bytes, the rest zero.
