@@ -1,6 +1,8 @@
 #include "app/app_services.h"
 #include "app/fan_anomaly.h"
 #include "platform/system_notification_center.h"
+#include "smc/applesmc/applesmc_driver.h"
+#include "smc/smc_access.h"
 
 namespace ventaro {
 
@@ -10,7 +12,8 @@ AppServices systemAppServices(Application& application, bool launchedAsLoginItem
   services.userDefaults = std::make_shared<KeyFileUserDefaults>(defaultSettingsFilePath());
   services.notificationCenter = makeSystemNotificationCenter();
   services.gpuPlatform = &gpu::systemGpuPlatform();
-  // Reads the fans through the SMC driver in use: the Linux applesmc driver over /sys.
+  // The fan check reads the fans through the Linux applesmc driver over /sys.
+  SMCAccess::setDriver(applesmc::makeSystemDriver());
   services.hasFanAnomaly = hasFanAnomaly;
   services.launchedAsLoginItem = launchedAsLoginItem;
   return services;

@@ -6,7 +6,7 @@
 #   scripts/fuzz.sh                               every target, 30 s each
 #   FUZZ_SECONDS=3600 scripts/fuzz.sh settings    one target for an hour
 #
-# Targets: smc_exchange, applesmc_driver, settings, codes. Each starts from its seed corpus in
+# Targets: smc, settings, codes. Each starts from its seed corpus in
 # tests/fuzz/corpus/<target>/ (never written to) and from what earlier runs kept in
 # <build>/corpus/<target>/; an input that fails is saved as <build>/artifacts/<target>-crash-*.
 # FUZZ_BUILD_DIR (default build-fuzz) and FUZZ_JOBS (default: all processors) tune the build.
@@ -18,7 +18,7 @@ build="${FUZZ_BUILD_DIR:-build-fuzz}"
 jobs="${FUZZ_JOBS:-$(nproc)}"
 targets=("$@")
 if ((${#targets[@]} == 0)); then
-  targets=(smc_exchange applesmc_driver settings codes)
+  targets=(smc settings codes)
 fi
 
 scripts/setup.sh

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libglib2.0-dev libopenblas-dev
+  libicu-dev
   libgtest-dev libgmock-dev
   dbus dbus-daemon python3 python3-dbusmock python3-gi
   clang-format desktop-file-utils clang-tidy cppcheck

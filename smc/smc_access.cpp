@@ -49,6 +49,15 @@ std::uint32_t replyDataSize(const SMCParamStruct& reply) {
   return static_cast<std::uint32_t>(size);
 }
 
+// The installed driver; with none the machine counts as having no SMC.
+std::shared_ptr<SMCDriver> requireDriver() {
+  auto smc = driver();
+  if (!smc) {
+    throw SMCError::driverNotFound();
+  }
+  return smc;
+}
+
 SMCParamStruct keyInfoExchange(FourCharCode code) {
   return exchange(request(code, Selector::kSMCGetKeyInfo));
 }
@@ -64,14 +73,11 @@ void setDriver(std::shared_ptr<SMCDriver> driver) {
 std::shared_ptr<SMCDriver> driver() {
   DriverSlot& slot = driverSlot();
   const std::lock_guard lock(slot.mutex);
-  if (!slot.driver) {
-    slot.driver = makeSystemSMCDriver();
-  }
   return slot.driver;
 }
 
 void openSMC() {
-  const auto smc = driver();
+  const auto smc = requireDriver();
   const SMCDriver::Service service = smc->findService("AppleSMC");
   if (service == 0) {
     throw SMCError::driverNotFound();
@@ -84,19 +90,15 @@ void openSMC() {
 }
 
 bool closeSMC() noexcept {
-  try {
-    return driver()->closeService(connection) == kIOReturnSuccess;
-  } catch (const std::exception&) {
-    // Only making the system's driver can throw (out of memory): nothing was open to close.
-    return false;
-  }
+  const auto smc = driver();
+  return smc && smc->closeService(connection) == kIOReturnSuccess;
 }
 
 SMCParamStruct callSMC(const SMCParamStruct& request, SMCParamStruct::Selector selector) {
   auto reply = SMCParamStruct::zeroed();
   std::size_t replySize = sizeof reply;
-  const KernReturn status = driver()->callStructMethod(connection, rawValue(selector), &request,
-                                                       sizeof request, &reply, &replySize);
+  const KernReturn status = requireDriver()->callStructMethod(
+      connection, rawValue(selector), &request, sizeof request, &reply, &replySize);
   if (status == kIOReturnSuccess && reply.result == rawValue(Result::kSMCSuccess)) {
     return reply;
   }

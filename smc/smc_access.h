@@ -19,21 +19,23 @@ namespace ventaro::SMCAccess {
 // openSMC, left as it is by closeSMC. Nothing records whether it is open.
 inline SMCDriver::Connection connection = 0;
 
-// Installs the driver that every following operation uses. Until one is installed (or after
-// nullptr is installed), the first operation that needs a driver installs the system's own,
-// the Linux applesmc driver over /sys. Tests install theirs before any operation.
+// Installs the driver that every following operation uses; the program installs the machine's
+// own at start. Until one is installed (or after nullptr is installed) the machine counts as
+// having no SMC: openSMC and every exchange throw driverNotFound, closeSMC returns false.
 void setDriver(std::shared_ptr<SMCDriver> driver);
-// The driver in use, the system's own if none was installed.
+// The driver in use; nullptr when none is installed.
 std::shared_ptr<SMCDriver> driver();
 
-// Opens the connection. Throws driverNotFound when the machine has no SMC service, and
+// Opens the connection. Throws driverNotFound when no driver is installed or the machine has no
+// SMC service, and
 // failedToOpen when the service refuses the connection.
 void openSMC();
 
 // Closes the connection; true when the driver reports it closed. Never throws.
 bool closeSMC() noexcept;
 
-// One exchange under the given driver method index. Throws keyNotFound (with the request's key)
+// One exchange under the given driver method index. Throws driverNotFound without a driver,
+// keyNotFound (with the request's key)
 // for result 132, notPrivileged for a call refused for privilege, unknown for any other failure.
 SMCParamStruct callSMC(const SMCParamStruct& request, SMCParamStruct::Selector selector);
 

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string_view>
 
 namespace ventaro {
@@ -37,8 +36,5 @@ public:
                                       const void* input, std::size_t inputSize, void* output,
                                       std::size_t* outputSize) = 0;
 };
-
-// The driver of the machine the program runs on: the Linux applesmc driver over /sys.
-std::shared_ptr<SMCDriver> makeSystemSMCDriver();
 
 } // namespace ventaro

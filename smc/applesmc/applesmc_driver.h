@@ -58,4 +58,7 @@ private:
   Connection lastConnection_ = 0;
 };
 
+// The driver of the machine the program runs on: this driver over the real /sys.
+std::shared_ptr<SMCDriver> makeSystemDriver();
+
 } // namespace ventaro::applesmc

@@ -1,12 +1,10 @@
 #include "smc/applesmc/applesmc_driver.h"
 #include "smc/applesmc/real_file_access.h"
-#include "smc/smc_driver.h"
 
-namespace ventaro {
+namespace ventaro::applesmc {
 
-std::shared_ptr<SMCDriver> makeSystemSMCDriver() {
-  return std::make_shared<applesmc::ApplesmcDriver>(std::make_shared<applesmc::RealFileAccess>(),
-                                                    "/sys");
+std::shared_ptr<SMCDriver> makeSystemDriver() {
+  return std::make_shared<ApplesmcDriver>(std::make_shared<RealFileAccess>(), "/sys");
 }
 
-} // namespace ventaro
+} // namespace ventaro::applesmc

@@ -1,7 +1,8 @@
 #pragma once
 
-// An SMC driver whose every answer is read from the fuzz input, and the error that an answer
-// calls for.
+// The SMC drivers of the SMC fuzz target: one whose every answer is read from the fuzz input,
+// and a recorder around any driver that keeps what each call was asked and answered, with the
+// error that an exchange's answer calls for.
 
 #include "smc/smc_access.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fuzzer/FuzzedDataProvider.h>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -42,51 +44,40 @@ inline std::optional<SMCAccess::SMCError> expectedError(const Exchange& exchange
   return SMCError::unknown(exchange.status, exchange.reply.result);
 }
 
-class ScriptedSMCDriver final : public SMCDriver {
+// Passes every call on to `inner` and records it.
+class RecordingDriver final : public SMCDriver {
 public:
-  explicit ScriptedSMCDriver(FuzzedDataProvider& input) : input_(input) {}
+  explicit RecordingDriver(std::shared_ptr<SMCDriver> inner) : inner_(std::move(inner)) {}
 
-  Service findService(std::string_view) override {
-    lastService_ = input_.ConsumeIntegralInRange<Service>(0, 2);
+  Service findService(std::string_view serviceClass) override {
+    lastService_ = inner_->findService(serviceClass);
     return lastService_;
   }
-
-  KernReturn openService(Service, Connection* connection) override {
-    lastOpen_ = nextStatus();
-    if (lastOpen_ == kIOReturnSuccess) {
-      *connection = input_.ConsumeIntegral<Connection>();
-    }
+  KernReturn openService(Service service, Connection* connection) override {
+    lastOpen_ = inner_->openService(service, connection);
     return lastOpen_;
   }
-
-  void releaseService(Service) override {}
-
-  KernReturn closeService(Connection) override {
-    lastClose_ = nextStatus();
+  void releaseService(Service service) override { inner_->releaseService(service); }
+  KernReturn closeService(Connection connection) override {
+    lastClose_ = inner_->closeService(connection);
     return lastClose_;
   }
 
-  KernReturn callStructMethod(Connection, std::uint32_t methodIndex, const void* input,
+  KernReturn callStructMethod(Connection connection, std::uint32_t methodIndex, const void* input,
                               std::size_t inputSize, void* output,
                               std::size_t* outputSize) override {
     check(input != nullptr && output != nullptr && outputSize != nullptr,
           "an exchange passes both records and the reply size");
     check(*outputSize == sizeof(SMCParamStruct), "the reply size starts as the record size");
-    check(std::all_of(static_cast<const std::uint8_t*>(output),
-                      static_cast<const std::uint8_t*>(output) + *outputSize,
-                      [](std::uint8_t byte) { return byte == 0; }),
+    const auto* replyBytes = static_cast<const std::uint8_t*>(output);
+    check(std::all_of(replyBytes, replyBytes + *outputSize, [](std::uint8_t b) { return b == 0; }),
           "the reply record starts all zero");
-
     Exchange exchange;
     exchange.methodIndex = methodIndex;
     exchange.inputSize = inputSize;
     std::memcpy(&exchange.request, input, std::min(inputSize, sizeof exchange.request));
-    exchange.status = nextStatus();
-    if (input_.ConsumeBool()) {
-      writeReply(exchange.request, output, outputSize);
-    } else {
-      *outputSize = 0;
-    }
+    exchange.status =
+        inner_->callStructMethod(connection, methodIndex, input, inputSize, output, outputSize);
     std::memcpy(&exchange.reply, output, sizeof exchange.reply);
     history_.push_back(exchange);
     return exchange.status;
@@ -99,6 +90,45 @@ public:
   Service lastService() const { return lastService_; }
   KernReturn lastOpen() const { return lastOpen_; }
   KernReturn lastClose() const { return lastClose_; }
+
+private:
+  std::shared_ptr<SMCDriver> inner_;
+  std::vector<Exchange> history_;
+  Service lastService_ = 0;
+  KernReturn lastOpen_ = kIOReturnSuccess;
+  KernReturn lastClose_ = kIOReturnSuccess;
+};
+
+// Answers from the input: return codes, result bytes, keys, data sizes and types, value bytes.
+class ScriptedSMCDriver final : public SMCDriver {
+public:
+  explicit ScriptedSMCDriver(FuzzedDataProvider& input) : input_(input) {}
+
+  Service findService(std::string_view) override {
+    return input_.ConsumeIntegralInRange<Service>(0, 2);
+  }
+  KernReturn openService(Service, Connection* connection) override {
+    const KernReturn status = nextStatus();
+    if (status == kIOReturnSuccess) {
+      *connection = input_.ConsumeIntegral<Connection>();
+    }
+    return status;
+  }
+  void releaseService(Service) override {}
+  KernReturn closeService(Connection) override { return nextStatus(); }
+
+  KernReturn callStructMethod(Connection, std::uint32_t, const void* input, std::size_t inputSize,
+                              void* output, std::size_t* outputSize) override {
+    const KernReturn status = nextStatus();
+    if (input_.ConsumeBool()) {
+      auto request = SMCParamStruct::zeroed();
+      std::memcpy(&request, input, std::min(inputSize, sizeof request));
+      writeReply(request, output, outputSize);
+    } else {
+      *outputSize = 0;
+    }
+    return status;
+  }
 
 private:
   // Mostly success, else a return code a driver gives, else any value. An exhausted input is an
@@ -156,10 +186,6 @@ private:
   }
 
   FuzzedDataProvider& input_;
-  std::vector<Exchange> history_;
-  Service lastService_ = 0;
-  KernReturn lastOpen_ = kIOReturnSuccess;
-  KernReturn lastClose_ = kIOReturnSuccess;
 };
 
 } // namespace ventaro::fuzz

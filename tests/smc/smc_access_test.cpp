@@ -1,5 +1,6 @@
-#include "smc/emulated/wire_layout.h"
 #include "tests/smc/smc_machine.h"
+
+#include <cstring>
 
 namespace ventaro::testing {
 namespace {
@@ -13,17 +14,19 @@ EmulatedKey keyCount(std::uint32_t count) {
            static_cast<std::uint8_t>(count >> 8), static_cast<std::uint8_t>(count)}};
 }
 
-// The request record, byte for byte, with only the fields an operation sets.
-std::vector<std::uint8_t> requestImage(FourCharCode key, std::uint64_t dataSize,
+// The request record, byte for byte, with only the fields an operation sets (where each field
+// lies in the record is checked in smc_records_test.cpp).
+std::vector<std::uint8_t> requestImage(FourCharCode key, std::uint32_t dataSize,
                                        std::uint8_t command, std::uint32_t data32 = 0,
                                        const SMCBytes& bytes = {}) {
-  constexpr auto layout = emulated::kNativeWireLayout;
-  std::vector<std::uint8_t> image(layout.size, 0);
-  emulated::storeLittleEndian(image, layout.key, 4, key);
-  emulated::storeLittleEndian(image, layout.dataSize, layout.dataSizeWidth, dataSize);
-  image[layout.data8] = command;
-  emulated::storeLittleEndian(image, layout.data32, 4, data32);
-  std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(layout.bytes));
+  auto record = SMCParamStruct::zeroed();
+  record.key = key;
+  record.keyInfo.dataSize = dataSize;
+  record.data8 = command;
+  record.data32 = data32;
+  record.bytes = bytes;
+  std::vector<std::uint8_t> image(sizeof record);
+  std::memcpy(image.data(), &record, sizeof record);
   return image;
 }
 
@@ -140,6 +143,12 @@ TEST_F(SMCAccessTest, KeyCountsAreUnsigned32BitAndNeverTrusted) {
 }
 
 TEST_F(SMCAccessTest, OpeningAndClosingReportTheDriversAnswer) {
+  // With no driver installed there is no SMC, and nothing else is tried.
+  install(std::shared_ptr<SMCDriver>{});
+  EXPECT_EQ(smcErrorOf(SMCAccess::openSMC), SMCError::driverNotFound());
+  EXPECT_EQ(smcErrorOf([] { SMCAccess::readKeyCount(); }), SMCError::driverNotFound());
+  EXPECT_FALSE(SMCAccess::closeSMC());
+
   const auto absent = install(std::make_shared<EmulatedSMC>(Keys{}));
   absent->setServicePresent(false);
   EXPECT_EQ(smcErrorOf(SMCAccess::openSMC), SMCError::driverNotFound());

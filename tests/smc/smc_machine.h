@@ -1,12 +1,11 @@
 #pragma once
 
-// Machines for the SMC tests: the fixture profiles with keys changed or removed, the keys an
+// Machines for the SMC tests: the stuck-fan machine with keys changed or removed, the keys an
 // emulated SMC was asked about, and a fixture that installs a fresh driver for each test.
 
-#include "smc/applesmc/in_memory_file_access.h"
-#include "smc/emulated/emulated_smc.h"
-#include "smc/emulated/smc_profile.h"
 #include "smc/smc_access.h"
+#include "tests/smc/emulated_smc.h"
+#include "tests/smc/in_memory_file_access.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -39,9 +38,47 @@ inline std::filesystem::path fixturePath(const std::string& relative) {
   return std::filesystem::path(root != nullptr ? root : ".") / "tests" / "fixtures" / relative;
 }
 
-/// Three fans: "PCI Fan" 800/4500 at 1850, "PS Fan" 600/2800, "CPU Fan"; see fixtures/README.
+/// A fan identification record: type, the fan's index, `name` in bytes 4 to 15 padded with
+/// `fill`.
+inline std::vector<std::uint8_t> fanIdentification(const std::string& name, std::uint8_t fill = ' ',
+                                                   std::uint8_t type = 2, std::uint8_t index = 0) {
+  std::vector<std::uint8_t> record(16, fill);
+  record[0] = record[3] = 0;
+  record[1] = type;
+  record[2] = index;
+  std::copy_n(name.begin(), std::min<std::size_t>(name.size(), 12), record.begin() + 4);
+  return record;
+}
+
+/// A tower whose fans are stuck high: fan 0 "PCI Fan" at 800/4500 running at 1850, fan 1
+/// "PS Fan" at 600/2800, fan 2 "CPU Fan" (its name followed by zero bytes); temperature keys
+/// TC0P and TG0D (in the sensor table) and TC1C (not in it); battery keys. The fixture trees in
+/// tests/fixtures/sysfs/*-stuck hold the same fans.
 inline Keys stuckFanMachine() {
-  return emulated::loadSMCProfile(fixturePath("smc/stuck-fan.profile"));
+  using namespace DataTypes;
+  return {
+      {code("#KEY"), UInt32, {0, 0, 0, 21}},
+      {code("FNum"), UInt8, {3}},
+      {code("F0ID"), FDS, fanIdentification("PCI Fan")},
+      {code("F0Mn"), FPE2, {0x0C, 0x80}}, // 800
+      {code("F0Mx"), FPE2, {0x46, 0x50}}, // 4500
+      {code("F0Ac"), FPE2, {0x1C, 0xE8}}, // 1850
+      {code("F1ID"), FDS, fanIdentification("PS Fan", ' ', 2, 1)},
+      {code("F1Mn"), FPE2, {0x09, 0x60}}, // 600
+      {code("F1Mx"), FPE2, {0x2B, 0xC0}}, // 2800
+      {code("F1Ac"), FPE2, {0x12, 0xC0}}, // 1200
+      {code("F2ID"), FDS, fanIdentification("CPU Fan", 0, 1, 2)},
+      {code("F2Mn"), FPE2, {0x0F, 0xA0}}, // 1000
+      {code("F2Mx"), FPE2, {0x32, 0x00}}, // 3200
+      {code("F2Ac"), FPE2, {0x11, 0x30}}, // 1100
+      {code("TC0P"), SP78, {0x2D, 0x40}}, // 45.25 °C
+      {code("TG0D"), SP78, {0x3A, 0x80}}, // 58.5 °C
+      {code("TC1C"), SP78, {0x30, 0x00}}, // 48 °C
+      {code("BNum"), UInt8, {1}},
+      {code("BATP"), Flag, {0}},
+      {code("BSIn"), UInt8, {0x43}},
+      {code("MSDI"), Flag, {1}},
+  };
 }
 
 /// Replaces the value of a key of the machine; its size follows the bytes.
@@ -58,16 +95,6 @@ inline void setKey(Keys& keys, std::string_view text, std::vector<std::uint8_t> 
 
 inline void removeKey(Keys& keys, std::string_view text) {
   std::erase_if(keys, [&](const auto& key) { return key.code == fourCharCodeFromText(text); });
-}
-
-/// A fan identification record whose bytes 4 to 15 are `name`, padded with `fill`.
-inline std::vector<std::uint8_t> fanIdentification(const std::string& name,
-                                                   std::uint8_t fill = ' ') {
-  std::vector<std::uint8_t> record(16, fill);
-  record[0] = record[2] = record[3] = 0;
-  record[1] = 2;
-  std::copy_n(name.begin(), std::min<std::size_t>(name.size(), 12), record.begin() + 4);
-  return record;
 }
 
 /// The keys of the recorded exchanges, as text, in order.
@@ -109,8 +136,8 @@ protected:
     SMCAccess::openSMC();
     return smc;
   }
-  // A later test that forgot to install its own must not reach the machine's SMC.
-  void TearDown() override { SMCAccess::setDriver(std::make_shared<EmulatedSMC>(Keys{})); }
+  // A later test finds no SMC unless it installs its own.
+  void TearDown() override { SMCAccess::setDriver(nullptr); }
 
   std::shared_ptr<EmulatedSMC> smc;
 };

@@ -54,7 +54,6 @@ public:
 
   // What a read of `path` would give, without the effects of a read; nothing for a missing file.
   std::optional<std::string> contents(const std::string& path) const;
-  std::size_t writeCount(const std::string& path) const;
 
   ReadResult readFile(const std::string& path) override;
   int writeFile(const std::string& path, std::string_view data) override;
@@ -78,7 +77,6 @@ private:
   bool root_ = true;
   std::map<std::string, int> failures_;
   std::map<std::string, std::function<void()>> afterRead_;
-  std::map<std::string, std::size_t> writes_;
 };
 
 } // namespace ventaro::applesmc

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "smc/data_type.h"
-#include "smc/emulated/wire_layout.h"
 #include "smc/smc_driver.h"
+#include "smc/smc_param_struct.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -44,9 +44,8 @@ struct Exchange {
   std::vector<std::uint8_t> request; // the record as it came, byte for byte
 };
 
-// An SMC in memory, for tests. It decodes each request record byte for byte in the build's
-// layout and answers from its key table, kept in the order a real SMC keeps it (by code as an
-// unsigned 32-bit number):
+// An SMC in memory, for tests. It answers each request record from its key table, kept in the order
+// a real SMC keeps it (by code as an unsigned 32-bit number):
 //   read       the key's value bytes (whatever size is asked), the rest of the 32 bytes set to
 //              the reply fill (0 unless changed)
 //   write      stores the value; a size other than the key's answers result 1
@@ -73,7 +72,6 @@ public:
   // Failure injection.
   void setServicePresent(bool present) { servicePresent_ = present; }
   void setOpenResult(KernReturn status) { openResult_ = status; }
-  void setCloseResult(KernReturn status) { closeResult_ = status; }
   // Every exchange fails so, unless its key has a failure of its own.
   void failAll(EmulatedFailure failure) { globalFailure_ = failure; }
   // Exchanges about `code` fail so: requests naming it, and index requests that reach it.
@@ -103,12 +101,11 @@ private:
   std::optional<std::size_t> find(FourCharCode code) const;
   std::optional<EmulatedFailure> failureFor(const Exchange& exchange) const;
   // Fills the reply; returns the result byte.
-  std::uint8_t answer(const Exchange& exchange, std::span<std::uint8_t> reply);
+  std::uint8_t answer(const Exchange& exchange, SMCParamStruct& reply);
 
   std::vector<EmulatedKey> keys_;
   bool servicePresent_ = true;
   KernReturn openResult_ = kIOReturnSuccess;
-  KernReturn closeResult_ = kIOReturnSuccess;
   std::optional<EmulatedFailure> globalFailure_;
   std::map<FourCharCode, EmulatedFailure> keyFailures_;
   std::uint8_t replyFill_ = 0;

@@ -1,6 +1,8 @@
-#include "smc/emulated/emulated_smc.h"
+#include "tests/smc/emulated_smc.h"
 
 #include <algorithm>
+#include <cstring>
+#include <span>
 #include <stdexcept>
 #include <utility>
 
@@ -10,18 +12,16 @@ namespace {
 using Selector = SMCParamStruct::Selector;
 using Result = SMCParamStruct::Result;
 
-constexpr WireLayout kLayout = kNativeWireLayout;
-static_assert(kLayout.size == sizeof(SMCParamStruct));
-
 Exchange decode(std::uint32_t methodIndex, std::span<const std::uint8_t> record) {
+  auto request = SMCParamStruct::zeroed();
+  std::memcpy(&request, record.data(), sizeof request);
   Exchange exchange;
   exchange.methodIndex = methodIndex;
-  exchange.key = static_cast<FourCharCode>(loadLittleEndian(record, kLayout.key, 4));
-  exchange.dataSize = loadLittleEndian(record, kLayout.dataSize, kLayout.dataSizeWidth);
-  exchange.command = record[kLayout.data8];
-  exchange.data32 = static_cast<std::uint32_t>(loadLittleEndian(record, kLayout.data32, 4));
-  std::copy_n(record.begin() + static_cast<std::ptrdiff_t>(kLayout.bytes), exchange.bytes.size(),
-              exchange.bytes.begin());
+  exchange.key = request.key;
+  exchange.dataSize = request.keyInfo.dataSize;
+  exchange.command = request.data8;
+  exchange.data32 = request.data32;
+  exchange.bytes = request.bytes;
   exchange.request.assign(record.begin(), record.end());
   return exchange;
 }
@@ -67,17 +67,14 @@ void EmulatedSMC::releaseService(Service) {
 
 KernReturn EmulatedSMC::closeService(Connection connection) {
   ++calls_.closeService;
-  if (closeResult_ != kIOReturnSuccess) {
-    return closeResult_;
-  }
   return openConnections_.erase(connection) == 1 ? kIOReturnSuccess : kIOReturnNotOpen;
 }
 
 KernReturn EmulatedSMC::callStructMethod(Connection connection, std::uint32_t methodIndex,
                                          const void* input, std::size_t inputSize, void* output,
                                          std::size_t* outputSize) {
-  if (input == nullptr || inputSize != kLayout.size || output == nullptr || outputSize == nullptr ||
-      *outputSize < kLayout.size) {
+  if (input == nullptr || inputSize != sizeof(SMCParamStruct) || output == nullptr ||
+      outputSize == nullptr || *outputSize < sizeof(SMCParamStruct)) {
     return kIOReturnBadArgument;
   }
   exchanges_.push_back(
@@ -90,49 +87,49 @@ KernReturn EmulatedSMC::callStructMethod(Connection connection, std::uint32_t me
     return kIOReturnBadArgument;
   }
 
-  const std::span reply(static_cast<std::uint8_t*>(output), kLayout.size);
-  std::fill(reply.begin(), reply.end(), std::uint8_t{0});
-  *outputSize = kLayout.size;
+  auto reply = SMCParamStruct::zeroed();
+  KernReturn status = kIOReturnSuccess;
   if (const auto failure = failureFor(exchange)) {
-    reply[kLayout.result] = failure->result;
-    return failure->status;
+    reply.result = failure->result;
+    status = failure->status;
+  } else if (!selectorFromRawValue(exchange.command) ||
+             exchange.command == rawValue(Selector::kSMCHandleYPCEvent)) {
+    status = kIOReturnBadArgument;
+  } else {
+    reply.result = answer(exchange, reply);
   }
-  if (!selectorFromRawValue(exchange.command) ||
-      exchange.command == rawValue(Selector::kSMCHandleYPCEvent)) {
-    return kIOReturnBadArgument;
-  }
-  reply[kLayout.result] = answer(exchange, reply);
-  return kIOReturnSuccess;
+  std::memcpy(output, &reply, sizeof reply);
+  *outputSize = sizeof reply;
+  return status;
 }
 
-std::uint8_t EmulatedSMC::answer(const Exchange& exchange, std::span<std::uint8_t> reply) {
+std::uint8_t EmulatedSMC::answer(const Exchange& exchange, SMCParamStruct& reply) {
   constexpr std::uint8_t kNotFound = rawValue(Result::kSMCKeyNotFound);
   if (exchange.command == rawValue(Selector::kSMCGetKeyFromIndex)) {
     if (exchange.data32 >= keys_.size()) {
       return kNotFound;
     }
-    storeLittleEndian(reply, kLayout.key, 4, keys_[exchange.data32].code);
+    reply.key = keys_[exchange.data32].code;
     return rawValue(Result::kSMCSuccess);
   }
 
-  storeLittleEndian(reply, kLayout.key, 4, exchange.key);
+  reply.key = exchange.key;
   const auto index = find(exchange.key);
   if (!index) {
     return kNotFound;
   }
   EmulatedKey* const key = &keys_[*index];
   if (exchange.command == rawValue(Selector::kSMCReadKey)) {
-    const auto bytes = reply.subspan(kLayout.bytes, SMCBytes{}.size());
-    std::fill(bytes.begin(), bytes.end(), replyFill_);
-    std::copy(key->value.begin(), key->value.end(), bytes.begin());
+    reply.bytes.fill(replyFill_);
+    std::copy(key->value.begin(), key->value.end(), reply.bytes.begin());
   } else if (exchange.command == rawValue(Selector::kSMCWriteKey)) {
     if (exchange.dataSize != key->info.size) {
       return rawValue(Result::kSMCError);
     }
     std::copy_n(exchange.bytes.begin(), key->value.size(), key->value.begin());
   } else {
-    storeLittleEndian(reply, kLayout.dataSize, kLayout.dataSizeWidth, key->info.size);
-    storeLittleEndian(reply, kLayout.dataType, 4, key->info.type);
+    reply.keyInfo.dataSize = key->info.size;
+    reply.keyInfo.dataType = key->info.type;
   }
   return rawValue(Result::kSMCSuccess);
 }

@@ -1,45 +1,38 @@
-// Fuzzes the Linux applesmc driver over a sysfs tree in memory whose layout, file contents
-// (counts, names, types, lengths, value bytes, speeds, labels) and failing paths come from the
-// input. Operations chosen by the input run through the SMC layer and as raw exchanges. Only
-// SMCError may come out of the SMC layer; the driver itself never throws.
+#pragma once
+
+// A sysfs tree in memory for the applesmc driver, built from the fuzz input: layout, key cursor
+// and fan file contents (counts, names, types, lengths, value bytes, speeds, labels), failing
+// paths, root or not. With it, what the tree promises about the answers of the driver.
 
 #include "smc/applesmc/applesmc_driver.h"
-#include "smc/applesmc/in_memory_file_access.h"
-#include "smc/fans.h"
-#include "smc/fpe2.h"
 #include "smc/smc_access.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/smc/in_memory_file_access.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace {
+namespace ventaro::fuzz {
 
-using namespace ventaro;
 using applesmc::CursorKey;
 using applesmc::FileAccess;
 using applesmc::InMemoryFileAccess;
 using applesmc::ListResult;
 using applesmc::ReadResult;
-using fuzz::check;
-using SMCAccess::SMCError;
 
-constexpr int kMaxSteps = 24;
-constexpr int kErrnos[] = {EACCES, EPERM, EIO,    ETIMEDOUT, EBUSY,  EAGAIN,  ENOENT,
-                           ENODEV, ENXIO, ENOMEM, EINVAL,    EISDIR, ENOTDIR, EROFS};
-constexpr const char* kFanAttributes[] = {"input", "min", "max", "label", "manual"};
-constexpr const char* kCursorFiles[] = {"key_count",         "key_at_index",
-                                        "key_at_index_name", "key_at_index_type",
-                                        "key_at_index_data", "key_at_index_data_length"};
+inline constexpr int kErrnos[] = {EACCES, EPERM, EIO,    ETIMEDOUT, EBUSY,  EAGAIN,  ENOENT,
+                                  ENODEV, ENXIO, ENOMEM, EINVAL,    EISDIR, ENOTDIR, EROFS};
+inline constexpr const char* kFanAttributes[] = {"input", "min", "max", "label", "manual"};
+inline constexpr const char* kCursorFiles[] = {"key_count",         "key_at_index",
+                                               "key_at_index_name", "key_at_index_type",
+                                               "key_at_index_data", "key_at_index_data_length"};
 
 // The tree with a budget: after so many operations every access fails with EIO, as a device that
 // stopped answering. It bounds the walks over a key count of billions.
@@ -87,14 +80,14 @@ struct Tree {
   bool wellFormed = false;
 };
 
-std::string anyName(FuzzedDataProvider& input) {
+inline std::string anyName(FuzzedDataProvider& input) {
   std::string name = input.ConsumeRandomLengthString(16);
   std::replace(name.begin(), name.end(), '/', '_');
   return name;
 }
 
 // A file that is absent, present with a number or with any bytes, or present but failing.
-void addFile(FuzzedDataProvider& input, Tree& tree, const std::string& path) {
+inline void addFile(FuzzedDataProvider& input, Tree& tree, const std::string& path) {
   switch (input.ConsumeIntegralInRange(0, 5)) {
   case 0:
     return;
@@ -114,11 +107,11 @@ void addFile(FuzzedDataProvider& input, Tree& tree, const std::string& path) {
   }
 }
 
-bool hasNoZeroByte(FourCharCode code) {
+inline bool hasNoZeroByte(FourCharCode code) {
   return std::string_view(fourCharCodeBytes(code)).find('\0') == std::string_view::npos;
 }
 
-void addCursor(FuzzedDataProvider& input, Tree& tree, const std::string& device) {
+inline void addCursor(FuzzedDataProvider& input, Tree& tree, const std::string& device) {
   switch (input.ConsumeIntegralInRange(0, 2)) {
   case 0:
     for (const char* name : kCursorFiles) {
@@ -161,7 +154,7 @@ void addCursor(FuzzedDataProvider& input, Tree& tree, const std::string& device)
   }
 }
 
-Tree buildTree(FuzzedDataProvider& input) {
+inline Tree buildTree(FuzzedDataProvider& input) {
   Tree tree;
   std::string device;
   switch (input.ConsumeIntegralInRange(0, 3)) {
@@ -209,7 +202,7 @@ Tree buildTree(FuzzedDataProvider& input) {
   return tree;
 }
 
-FourCharCode anyKey(FuzzedDataProvider& input, const Tree& tree) {
+inline FourCharCode anyKey(FuzzedDataProvider& input, const Tree& tree) {
   switch (input.ConsumeIntegralInRange(0, 3)) {
   case 0: {
     // A fan key, with a digit or any byte for the index.
@@ -233,7 +226,7 @@ FourCharCode anyKey(FuzzedDataProvider& input, const Tree& tree) {
   }
 }
 
-bool isFanSpeedKey(FourCharCode code) {
+inline bool isFanSpeedKey(FourCharCode code) {
   const std::string text = fourCharCodeBytes(code);
   const std::string suffix = text.substr(2);
   return text[0] == 'F' && text[1] >= '0' && text[1] <= '9' &&
@@ -241,29 +234,16 @@ bool isFanSpeedKey(FourCharCode code) {
 }
 
 // Keys that the fan files and key_count answer for; the key cursor answers for all others.
-bool isServedByFiles(FourCharCode code) {
+inline bool isServedByFiles(FourCharCode code) {
   const std::string text = fourCharCodeBytes(code);
   return isFanSpeedKey(code) || code == fourCharCodeLiteral("FNum") ||
          code == fourCharCodeLiteral("#KEY") ||
          (text[0] == 'F' && text[1] >= '0' && text[1] <= '9' && text.substr(2) == "ID");
 }
 
-// A fan speed read back from the fan files: the number that the file holds.
-void checkFanSpeed(const Tree& tree, FourCharCode code, const SMCBytes& bytes) {
-  if (!isFanSpeedKey(code)) {
-    return;
-  }
-  const std::string text = fourCharCodeBytes(code);
-  const std::string suffix = text.substr(2);
-  const char* attribute = suffix == "Mn" ? "min" : suffix == "Mx" ? "max" : "input";
-  const auto contents = tree.files->contents(applesmc::joinPath(
-      tree.fanDirectory, "fan" + std::to_string(text[1] - '0' + 1) + "_" + attribute));
-  check(contents && std::strtoll(contents->c_str(), nullptr, 10) == decodeFPE2(bytes[0], bytes[1]),
-        "a fan speed is the number in its fan file");
-}
-
 // A key of a well-formed cursor reads as its first 32 data bytes, the rest zero.
-void checkCursorValue(const Tree& tree, FourCharCode code, const std::optional<SMCBytes>& bytes) {
+inline void checkCursorValue(const Tree& tree, FourCharCode code,
+                             const std::optional<SMCBytes>& bytes) {
   const std::vector<CursorKey>& keys = *tree.cursorKeys;
   const auto key = std::find_if(keys.begin(), keys.end(),
                                 [code](const CursorKey& each) { return each.code == code; });
@@ -277,7 +257,8 @@ void checkCursorValue(const Tree& tree, FourCharCode code, const std::optional<S
 }
 
 // The listing of a well-formed cursor: its keys, each with its type and data length.
-void checkListing(const Tree& tree, const std::optional<std::vector<SMCKey>>& listing) {
+inline void checkCursorListing(const Tree& tree,
+                               const std::optional<std::vector<SMCKey>>& listing) {
   check(listing.has_value(), "a well-formed cursor can be listed");
   const std::vector<SMCKey>& listed = *listing;
   const std::vector<CursorKey>& keys = *tree.cursorKeys;
@@ -290,7 +271,7 @@ void checkListing(const Tree& tree, const std::optional<std::vector<SMCKey>>& li
 }
 
 // One exchange straight to the driver, with any connection, method index, sizes and record.
-void rawExchange(FuzzedDataProvider& input, applesmc::ApplesmcDriver& driver) {
+inline void rawExchange(FuzzedDataProvider& input, applesmc::ApplesmcDriver& driver) {
   const std::uint32_t methodIndex = input.ConsumeBool()
                                         ? rawValue(SMCParamStruct::Selector::kSMCHandleYPCEvent)
                                         : input.ConsumeIntegral<std::uint32_t>();
@@ -316,98 +297,4 @@ void rawExchange(FuzzedDataProvider& input, applesmc::ApplesmcDriver& driver) {
         "a reply stays within its record");
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  FuzzedDataProvider input(data, size);
-  const Tree tree = buildTree(input);
-  const auto files = std::make_shared<BudgetedFileAccess>(tree.files);
-  const auto driver = std::make_shared<applesmc::ApplesmcDriver>(files, "/sys");
-  SMCAccess::setDriver(driver);
-  bool open = false;
-
-  for (int step = 0; step < kMaxSteps && input.remaining_bytes() > 0; ++step) {
-    try {
-      switch (input.ConsumeIntegralInRange(0, 11)) {
-      case 0:
-        open = false;
-        SMCAccess::openSMC();
-        open = true;
-        break;
-      case 1:
-        SMCAccess::closeSMC();
-        open = false;
-        break;
-      case 2:
-      case 3: {
-        const FourCharCode code = anyKey(input, tree);
-        const auto size = input.ConsumeIntegral<std::uint32_t>();
-        std::optional<SMCBytes> bytes;
-        try {
-          bytes = SMCAccess::readKey(code, size);
-        } catch (const SMCError&) {
-          // Checked below where the tree promises a value.
-        }
-        if (bytes) {
-          checkFanSpeed(tree, code, *bytes);
-        }
-        if (tree.wellFormed && open && !files->exhausted()) {
-          checkCursorValue(tree, code, bytes);
-        }
-        break;
-      }
-      case 4:
-        SMCAccess::readKeyInfo(anyKey(input, tree));
-        break;
-      case 5:
-        SMCAccess::isKeyFound(anyKey(input, tree));
-        break;
-      case 6: {
-        const std::int64_t count = SMCAccess::readKeyCount();
-        check(!tree.cursorKeys || count == static_cast<std::int64_t>(tree.cursorKeys->size()),
-              "the key count is the cursor's");
-        break;
-      }
-      case 7:
-        SMCAccess::readKeyAtIndex(input.ConsumeIntegralInRange<std::int64_t>(-1, 16));
-        break;
-      case 8: {
-        std::optional<std::vector<SMCKey>> keys;
-        try {
-          keys = SMCAccess::readAllKeys();
-        } catch (const SMCError&) {
-          // Checked below where the tree promises a listing.
-        }
-        if (tree.wellFormed && open && !files->exhausted()) {
-          checkListing(tree, keys);
-        }
-        break;
-      }
-      case 9: {
-        SMCBytes value{};
-        const auto raw = input.ConsumeBytes<std::uint8_t>(value.size());
-        std::copy(raw.begin(), raw.end(), value.begin());
-        SMCAccess::writeKey(anyKey(input, tree), input.ConsumeIntegralInRange<std::uint32_t>(0, 3),
-                            value);
-        break;
-      }
-      case 10:
-        if (input.ConsumeBool()) {
-          SMCAccess::readAllFans();
-        } else {
-          SMCAccess::writeFanMinimum(input.ConsumeIntegralInRange<std::int64_t>(0, 9),
-                                     input.ConsumeIntegralInRange<std::int64_t>(0, 17000));
-        }
-        break;
-      default:
-        rawExchange(input, *driver);
-        break;
-      }
-    } catch (const SMCError&) {
-      // Any case of the SMC error is an answer; the checks above look at the successes.
-    }
-  }
-  SMCAccess::closeSMC();
-  SMCAccess::setDriver(nullptr);
-  return 0;
-}
+} // namespace ventaro::fuzz

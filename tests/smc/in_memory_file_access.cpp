@@ -1,4 +1,4 @@
-#include "smc/applesmc/in_memory_file_access.h"
+#include "tests/smc/in_memory_file_access.h"
 
 #include <array>
 #include <cerrno>
@@ -117,11 +117,6 @@ void InMemoryFileAccess::afterRead(const std::string& path, std::function<void()
   afterRead_[normalise(path)] = std::move(action);
 }
 
-std::size_t InMemoryFileAccess::writeCount(const std::string& path) const {
-  const auto found = writes_.find(normalise(path));
-  return found == writes_.end() ? 0 : found->second;
-}
-
 std::optional<std::string> InMemoryFileAccess::contents(const std::string& path) const {
   const std::string file = normalise(path);
   if (const auto cursorRead = readCursor(file)) {
@@ -219,7 +214,6 @@ int InMemoryFileAccess::writeFile(const std::string& path, std::string_view data
   if (!root_ || (attribute && *attribute != "key_at_index")) {
     return EACCES;
   }
-  ++writes_[file];
   if (attribute) {
     const auto index = parseIndex(data);
     if (!index || *index >= cursor_->keys.size()) {
