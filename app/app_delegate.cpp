@@ -46,13 +46,13 @@ void AppDelegate::performLaunch() {
   const double delay =
       loginStart ? static_cast<double>(std::max<std::int64_t>(delayAtLogin, 0)) : 0.0;
   const std::int64_t stress = std::max<std::int64_t>(stressLevel, 0);
-  WorkloadServices run{services_.application, services_.notificationCenter,
-                       services_.gpuPlatform, services_.reportRun};
+  WorkloadServices run{services_.application, services_.notificationCenter, services_.gpuPlatform,
+                       services_.reportRun};
   // The work item keeps the delegate alive until it has run.
-  application.asyncAfter(delay, [run = std::move(run), stress, runKind, hideAtLogin,
-                                 delegate = shared_from_this()] {
-    startWorkloadRun(run, stress, runKind, hideAtLogin, delegate);
-  });
+  application.asyncAfter(
+      delay, [run = std::move(run), stress, runKind, hideAtLogin, delegate = shared_from_this()] {
+        startWorkloadRun(run, stress, runKind, hideAtLogin, delegate);
+      });
 }
 
 } // namespace ventaro

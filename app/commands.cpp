@@ -54,9 +54,9 @@ int checkFans(const FanReading& reading, bool json, std::ostream& out, std::ostr
   if (!json) {
     out << "Fans (count " << shown(reading.count) << "):\n";
     for (const FanValues& fan : reading.fans) {
-      out << "  fan " << fan.index << "  " << displayText(fan.name.value_or("?"))
-          << "  minimum " << shown(fan.minimum) << "  maximum " << shown(fan.maximum)
-          << "  current " << shown(fan.current) << '\n';
+      out << "  fan " << fan.index << "  " << displayText(fan.name.value_or("?")) << "  minimum "
+          << shown(fan.minimum) << "  maximum " << shown(fan.maximum) << "  current "
+          << shown(fan.current) << '\n';
     }
     out << "Stuck-fan rule:\n";
     for (const FanRuleTerm& term : fanRuleTerms(reading)) {

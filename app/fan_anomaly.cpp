@@ -44,8 +44,8 @@ std::string shown(const std::optional<std::string>& name) {
 
 FanRuleTerm nameTerm(const FanValues& fan, const char* part) {
   const std::string name = fan.name.value_or("");
-  return {"fan " + std::to_string(fan.index) + " name " + shown(fan.name) + " contains \"" +
-              part + "\"",
+  return {"fan " + std::to_string(fan.index) + " name " + shown(fan.name) + " contains \"" + part +
+              "\"",
           name.find(part) != std::string::npos};
 }
 
@@ -103,8 +103,8 @@ std::vector<FanRuleTerm> fanRuleTerms(const FanReading& reading) {
 
 bool fansAreStuck(const FanReading& reading) {
   const std::vector<FanRuleTerm> terms = fanRuleTerms(reading);
-  return !terms.empty() &&
-         std::all_of(terms.begin(), terms.end(), [](const FanRuleTerm& term) { return term.holds; });
+  return !terms.empty() && std::all_of(terms.begin(), terms.end(),
+                                       [](const FanRuleTerm& term) { return term.holds; });
 }
 
 bool hasFanAnomaly() {

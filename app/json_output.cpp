@@ -1,7 +1,6 @@
 #include "app/json_output.h"
 
 #include "app/commands.h"
-
 #include "platform/display_text.h"
 
 #include <json-glib/json-glib.h>
@@ -42,7 +41,9 @@ public:
     json_builder_add_string_value(builder_, displayText(value).c_str());
     return *this;
   }
-  JsonWriter& member(const char* name, const char* value) { return member(name, std::string(value)); }
+  JsonWriter& member(const char* name, const char* value) {
+    return member(name, std::string(value));
+  }
   JsonWriter& member(const char* name, std::int64_t value) {
     key(name);
     json_builder_add_int_value(builder_, value);
@@ -187,9 +188,9 @@ std::string fanCheckJson(const FanReading& reading) {
       .member("schema_version", std::int64_t{kJsonSchemaVersion})
       .member("kind", "fan-check")
       .member("smc_available", !reading.openFailure.has_value())
-      .member("reason", reading.openFailure ? std::optional<std::string>(smcProblem(
-                                                  *reading.openFailure))
-                                            : std::nullopt)
+      .member("reason", reading.openFailure
+                            ? std::optional<std::string>(smcProblem(*reading.openFailure))
+                            : std::nullopt)
       .member("fan_count", reading.count);
   json.beginArray("fans");
   for (const FanValues& fan : reading.fans) {

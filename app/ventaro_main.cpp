@@ -12,9 +12,9 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
-#include <streambuf>
 #include <memory>
 #include <optional>
+#include <streambuf>
 
 namespace ventaro {
 namespace {
@@ -79,8 +79,8 @@ int closeStandardOutput(std::ostream& standardOutput, int status) {
     error = errno;
   }
   if (streamFailed || flushFailed || pending || (closeFailed && error != EBADF)) {
-    std::cerr << "ventaro: write error" << (error != 0 ? std::string(": ") + std::strerror(error) : "")
-              << '\n';
+    std::cerr << "ventaro: write error"
+              << (error != 0 ? std::string(": ") + std::strerror(error) : "") << '\n';
     return status == kExitOk ? kExitFailed : status;
   }
   return status;
@@ -91,8 +91,7 @@ int runStart(const CommandLine& commandLine, std::ostream& standardOutput) {
   // With --json standard output carries the JSON alone; notices that find no server are
   // written to standard error instead.
   std::ostream& terminal = commandLine.json ? std::cerr : standardOutput;
-  AppServices services =
-      systemAppServices(application, commandLine.loginItem, terminal);
+  AppServices services = systemAppServices(application, commandLine.loginItem, terminal);
 
   if (commandLine.action == CommandLine::Action::checkFans) {
     return checkFans(services.readFans(true), commandLine.json, standardOutput, std::cerr);

@@ -24,7 +24,7 @@ public:
   JsonNode* root() const { return json_parser_get_root(parser_); }
   JsonObject* object() const {
     return root() != nullptr && JSON_NODE_HOLDS_OBJECT(root()) ? json_node_get_object(root())
-                                                                 : nullptr;
+                                                               : nullptr;
   }
 
 private:
@@ -103,8 +103,9 @@ TEST_F(VentaroHome, JsonLoadFailureUnderAnAddressSpaceLimit) {
   GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
 #endif
   settings("StressLevel=1\n");
-  const Outcome outcome = run({"--json", "--device", "cpu"}, std::nullopt,
-                              {"timeout", "60", "sh", "-c", "ulimit -v 300000 && exec \"$@\"", "sh"});
+  const Outcome outcome =
+      run({"--json", "--device", "cpu"}, std::nullopt,
+          {"timeout", "60", "sh", "-c", "ulimit -v 300000 && exec \"$@\"", "sh"});
   if (outcome.status == 127 && outcome.err.find("loading shared libraries") != std::string::npos) {
     GTEST_SKIP() << "this build maps CUDA libraries at load time, beyond the limit: "
                  << outcome.err;
@@ -132,8 +133,9 @@ TEST(RunJson, RefusedStartHasNoDeviceAndTheReason) {
 TEST_F(VentaroHome, ListDevicesEndsWithTheCpuAndChoosesByItsNames) {
   const Outcome listed = run({"--list-devices"});
   EXPECT_EQ(listed.status, 0) << listed.err;
-  EXPECT_THAT(listed.out,
-              MatchesRegex("([a-z]+:[0-9]+\tcuda\t[^\t\n]+\t[0-9]+\n)*cpu\tcpu\t[^\t\n]+\t[0-9]+\n"));
+  EXPECT_THAT(
+      listed.out,
+      MatchesRegex("([a-z]+:[0-9]+\tcuda\t[^\t\n]+\t[0-9]+\n)*cpu\tcpu\t[^\t\n]+\t[0-9]+\n"));
 
   const Outcome json = run({"--json", "--list-devices"});
   const Json devices(json.out);
@@ -168,7 +170,8 @@ TEST_F(VentaroHome, WriteErrorsOnStandardOutputFail) {
   settings("StressLevel=1\n");
   for (const std::vector<std::string>& arguments :
        {std::vector<std::string>{"--help"}, {"--list-devices"}, {}}) {
-    const Outcome outcome = run(arguments, std::nullopt, {"sh", "-c", "exec \"$@\" >/dev/full", "sh"});
+    const Outcome outcome =
+        run(arguments, std::nullopt, {"sh", "-c", "exec \"$@\" >/dev/full", "sh"});
     const std::string shown = arguments.empty() ? "(benchmark)" : arguments.front();
     EXPECT_EQ(outcome.status, 1) << shown;
     EXPECT_THAT(outcome.err, HasSubstr("ventaro: write error: No space left on device")) << shown;

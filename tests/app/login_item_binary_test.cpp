@@ -132,7 +132,8 @@ TEST_P(LoginStartOverFixture, CheckFansShowsEveryTermAndAgrees) {
   std::size_t holding = 0, terms = 0;
   for (std::size_t at = 0; (at = text.out.find("\n  ", at)) != std::string::npos; ++at) {
     holding += text.out.compare(at, 10, "\n  holds  ") == 0 ? 1 : 0;
-    terms += text.out.compare(at, 10, "\n  fails  ") == 0 || text.out.compare(at, 10, "\n  holds  ") == 0;
+    terms += text.out.compare(at, 10, "\n  fails  ") == 0 ||
+             text.out.compare(at, 10, "\n  holds  ") == 0;
   }
   EXPECT_EQ(terms, 8u) << text.out;
   EXPECT_EQ(holding == 8, stuck) << text.out;
