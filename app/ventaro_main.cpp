@@ -9,12 +9,12 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <streambuf>
+#include <system_error>
 
 namespace ventaro {
 namespace {
@@ -80,7 +80,9 @@ int closeStandardOutput(std::ostream& standardOutput, int status) {
   }
   if (streamFailed || flushFailed || pending || (closeFailed && error != EBADF)) {
     std::cerr << "ventaro: write error"
-              << (error != 0 ? std::string(": ") + std::strerror(error) : "") << '\n';
+              << (error != 0 ? ": " + std::error_code(error, std::generic_category()).message()
+                             : "")
+              << '\n';
     return status == kExitOk ? kExitFailed : status;
   }
   return status;
