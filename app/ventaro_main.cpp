@@ -98,14 +98,16 @@ int runStart(const CommandLine& commandLine, std::ostream& standardOutput) {
   if (commandLine.action == CommandLine::Action::checkFans) {
     return checkFans(services.readFans(true), commandLine.json, standardOutput, std::cerr);
   }
-  const std::vector<NamedDevice> devices =
-      namedDevices(*services.gpuPlatform, services.makeCpuDevice);
   if (commandLine.action == CommandLine::Action::listDevices) {
-    return listDevices(devices, commandLine.json, standardOutput);
+    return listDevices(namedDevices(*services.gpuPlatform, services.makeCpuDevice),
+                       commandLine.json, standardOutput);
   }
 
+  // The devices are listed only for a choice: a plain start makes no CPU device it may not use.
   std::optional<ChosenDevicePlatform> chosen;
   if (commandLine.device) {
+    const std::vector<NamedDevice> devices =
+        namedDevices(*services.gpuPlatform, services.makeCpuDevice);
     std::shared_ptr<gpu::Device> device = findDevice(devices, *commandLine.device);
     if (!device) {
       std::cerr << usageErrorText("ventaro", "unknown device '" + *commandLine.device +
