@@ -40,7 +40,7 @@ std::optional<std::string> mountNamespaceUnavailable() {
   return std::nullopt;
 }
 
-TEST_F(VentaroHome, LoginStartWithoutApplesmcPostsNothingAndEndsWithinASecond) {
+TEST_F(VentaroHome, LoginStartWithoutApplesmcPostsNothingAndEndsAtOnce) {
   if (hostHasApplesmc()) {
     GTEST_SKIP() << "this machine has an applesmc device";
   }
@@ -54,7 +54,8 @@ TEST_F(VentaroHome, LoginStartWithoutApplesmcPostsNothingAndEndsWithinASecond) {
   const Outcome outcome = run({"--login-item"}, bus ? std::optional(bus->address()) : std::nullopt);
 
   EXPECT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_LT(outcome.seconds, 1.0);
+  // A run would wait five seconds first; the bound leaves room for a loaded sanitizer build.
+  EXPECT_LT(outcome.seconds, 5.0);
   EXPECT_EQ(outcome.out + outcome.err, "") << "without a server a notice would be printed";
   if (server) {
     EXPECT_TRUE(server->callsOf("Notify").empty());
