@@ -1,5 +1,7 @@
 #include "app/app_delegate.h"
 
+#include "app/command_line.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -16,12 +18,19 @@ void AppDelegate::applicationWillTerminate() {}
 void AppDelegate::performLaunch() {
   Application& application = *services_.application;
 
+  const bool loginStart = services_.launchedAsLoginItem;
+  const RunKind runKind = loginStart ? RunKind::fanReset : RunKind::benchmark;
+
   // One GPU at most: the load is meant for a single device.
   if (services_.gpuPlatform->copyAllDevices().size() >= 2) {
+    application.setExitStatus(kExitNothingToRunOn);
+    if (services_.reportRefusal) {
+      services_.reportRefusal(runKind, "this machine has two or more GPUs; choose one with "
+                                       "--device (see --list-devices)");
+    }
     application.terminate(this);
   }
 
-  const bool loginStart = services_.launchedAsLoginItem;
   if (loginStart && !services_.hasFanAnomaly()) {
     application.terminate(this);
   }
@@ -36,15 +45,14 @@ void AppDelegate::performLaunch() {
 
   const double delay =
       loginStart ? static_cast<double>(std::max<std::int64_t>(delayAtLogin, 0)) : 0.0;
-  LaunchContext context{std::max<std::int64_t>(stressLevel, 0),
-                        loginStart ? RunKind::fanReset : RunKind::benchmark, hideAtLogin,
-                        shared_from_this()};
-  WorkloadServices run{
-      services_.application, services_.notificationCenter, services_.gpuPlatform, {}};
-  application.asyncAfter(delay, [run = std::move(run), context = std::move(context)] {
-    startWorkloadRun(run, context.stressLevel, context.runKind, context.hideStartNotice,
-                     context.delegate);
-  });
+  const std::int64_t stress = std::max<std::int64_t>(stressLevel, 0);
+  WorkloadServices run{services_.application, services_.notificationCenter, services_.gpuPlatform,
+                       services_.reportRun};
+  // The work item keeps the delegate alive until it has run.
+  application.asyncAfter(
+      delay, [run = std::move(run), stress, runKind, hideAtLogin, delegate = shared_from_this()] {
+        startWorkloadRun(run, stress, runKind, hideAtLogin, delegate);
+      });
 }
 
 } // namespace ventaro

@@ -4,7 +4,6 @@
 // reads the settings and schedules the workload run.
 
 #include "app/app_services.h"
-#include "app/launch_context.h"
 #include "platform/application.h"
 
 #include <memory>
@@ -29,6 +28,8 @@ public:
   /// The launch sequence: the device guard, the fan check at a login start, the settings, and
   /// the workload run scheduled after the login delay (at once at a user start). A termination
   /// request made on the way does not end the sequence; the application carries it out after.
+  /// The guard refuses a platform with two or more GPUs (exit status 3): a run is meant for
+  /// one device, and a platform with one chosen shows only that one.
   void performLaunch();
 
 private:

@@ -2,13 +2,17 @@
 
 // Everything the application delegate reaches outside itself, handed over when it is made.
 
+#include "app/fan_anomaly.h"
 #include "platform/application.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 #include "workload/gpu_device.h"
+#include "workload/workload_run.h"
 
 #include <functional>
+#include <iosfwd>
 #include <memory>
+#include <string>
 
 namespace ventaro {
 
@@ -21,9 +25,20 @@ struct AppServices {
   std::function<bool()> hasFanAnomaly;
   /// Whether this process was started as a login item.
   bool launchedAsLoginItem = false;
+  /// Told once when the start is refused before its run (two or more GPUs, none chosen); may
+  /// be empty.
+  std::function<void(RunKind, const std::string& reason)> reportRefusal;
+  /// Handed to the workload run, which tells it what the run did; may be empty.
+  std::function<void(const RunReport&)> reportRun;
+  /// One pass over the fans (with `everyFan`, all of them), for `--check-fans`.
+  std::function<FanReading(bool everyFan)> readFans;
+  /// The CPU device, made when asked for (it is not among the platform's GPUs).
+  std::function<std::shared_ptr<gpu::Device>()> makeCpuDevice;
 };
 
-/// The services of the real system for a process started as a login item or not.
-AppServices systemAppServices(Application& application, bool launchedAsLoginItem);
+/// The services of the real system for a process started as a login item or not. Notices
+/// that cannot reach a notification server are written to `terminal`.
+AppServices systemAppServices(Application& application, bool launchedAsLoginItem,
+                              std::ostream& terminal);
 
 } // namespace ventaro

@@ -1,56 +1,114 @@
 #include "app/command_line.h"
 
+#include "platform/display_text.h"
+
 namespace ventaro {
+namespace {
+
+constexpr const char* kDeviceOption = "--device";
+
+std::string quoted(const std::string& argument) {
+  return "'" + argument + "'";
+}
+
+CommandLine usageError(std::string problem) {
+  CommandLine result;
+  result.action = CommandLine::Action::usageError;
+  result.problem = std::move(problem);
+  return result;
+}
+
+} // namespace
 
 CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
   CommandLine result;
   bool help = false;
   bool version = false;
-  for (const std::string& argument : arguments) {
+  bool listDevices = false;
+  bool checkFans = false;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
     if (argument == "--login-item") {
       result.loginItem = true;
+    } else if (argument == "--json") {
+      result.json = true;
+    } else if (argument == "--list-devices") {
+      listDevices = true;
+    } else if (argument == "--check-fans") {
+      checkFans = true;
     } else if (argument == "--help") {
       help = true;
     } else if (argument == "--version") {
       version = true;
+    } else if (argument == kDeviceOption) {
+      if (i + 1 == arguments.size()) {
+        return usageError("option '--device' needs a device (see --list-devices)");
+      }
+      result.device = arguments[++i];
+    } else if (argument.starts_with(std::string(kDeviceOption) + "=")) {
+      result.device = argument.substr(std::string(kDeviceOption).size() + 1);
     } else {
-      result.action = CommandLine::Action::usageError;
-      result.offendingArgument = argument;
-      return result;
+      return usageError(argument.starts_with("-") ? "unrecognized option " + quoted(argument)
+                                                  : "unexpected argument " + quoted(argument));
     }
   }
   if (help) {
     result.action = CommandLine::Action::showHelp;
   } else if (version) {
     result.action = CommandLine::Action::showVersion;
+  } else if (listDevices || checkFans) {
+    if (listDevices && checkFans) {
+      return usageError("--list-devices and --check-fans cannot be given together");
+    }
+    const char* option = listDevices ? "--list-devices" : "--check-fans";
+    if (result.loginItem || result.device) {
+      return usageError(std::string(option) + " runs nothing: it takes neither --login-item nor " +
+                        "--device");
+    }
+    result.action = listDevices ? CommandLine::Action::listDevices : CommandLine::Action::checkFans;
   }
   return result;
 }
 
 std::string helpText(const std::string& programName) {
   return "Usage: " + programName +
-         " [--login-item]\n"
+         " [--login-item] [--device DEVICE] [--json]\n"
+         "       " +
+         programName +
+         " --list-devices [--json]\n"
+         "       " +
+         programName +
+         " --check-fans [--json]\n"
          "Measure the FP32 matrix-multiplication throughput of the GPU (or the CPU where no GPU\n"
          "exists) and post it as a desktop notice.\n"
          "\n"
-         "  --login-item  start as a login item: check the fans and, only when they are stuck\n"
-         "                high, run the load to reset them\n"
-         "  --help        show this help and exit\n"
-         "  --version     show the version and exit\n"
+         "  --login-item     start as a login item: check the fans and, only when they are\n"
+         "                   stuck high, run the load to reset them\n"
+         "  --device DEVICE  run the load on DEVICE (cuda:N or cpu, as --list-devices shows);\n"
+         "                   needed on a machine with two or more GPUs\n"
+         "  --json           print one JSON object with the outcome on standard output (notices\n"
+         "                   that cannot reach the desktop then go to standard error)\n"
+         "  --list-devices   list the devices a run can use, one a line, and exit\n"
+         "  --check-fans     read the fans as a login start does, print each fan and each term\n"
+         "                   of the stuck-fan rule, and exit (0 not stuck, 1 stuck)\n"
+         "  --help           show this help and exit\n"
+         "  --version        show the version and exit\n"
+         "\n"
+         "Exit status: 0 done; 1 the load failed, its results were wrong or output was lost;\n"
+         "2 usage error; 3 nothing to run on (two or more GPUs without --device, or\n"
+         "--check-fans without an SMC).\n"
          "\n"
          "Settings: $XDG_CONFIG_HOME/ventaro/settings.ini, group [Ventaro], keys DelayAtLogin,\n"
-         "HideAtLogin and StressLevel.\n";
+         "HideAtLogin and StressLevel. See ventaro(1).\n";
 }
 
 std::string versionText() {
   return std::string("ventaro ") + VENTARO_VERSION + "\n";
 }
 
-std::string usageErrorText(const std::string& programName, const std::string& argument) {
-  const std::string problem = argument.starts_with("-") ? "unrecognized option '" + argument + "'"
-                                                        : "unexpected argument '" + argument + "'";
-  return programName + ": " + problem + "\nTry '" + programName +
-         " --help' for more information.\n";
+std::string usageErrorText(const std::string& programName, const std::string& problem) {
+  return displayText(programName) + ": " + displayText(problem) + "\nTry '" +
+         displayText(programName) + " --help' for more information.\n";
 }
 
 } // namespace ventaro

@@ -1,27 +1,42 @@
 #pragma once
 
-// The command line: `--login-item` marks a login start; `--help` and `--version` print and
-// exit; anything else is a usage error.
+// The command line: `--login-item` marks a login start; `--device` chooses the device a run
+// loads; `--json` asks for machine-readable output; `--list-devices` and `--check-fans` are
+// diagnostics that run nothing; `--help` and `--version` print and exit; anything else is a
+// usage error.
 
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace ventaro {
 
-struct CommandLine {
-  enum class Action { run, showHelp, showVersion, usageError };
-  Action action = Action::run;
-  bool loginItem = false;
-  std::string offendingArgument; // the first argument not understood, for usageError
+/// The process's exit statuses.
+enum ExitStatus : int {
+  kExitOk = 0,             // the start did its job (or --check-fans: the fans are not stuck)
+  kExitFailed = 1,         // the load failed, its results were wrong, or output was lost
+  kExitUsage = 2,          // the command line was not understood
+  kExitNothingToRunOn = 3, // two or more GPUs and no --device; --check-fans without an SMC
 };
 
-/// Reads the arguments after the program name. An argument not understood makes a usage
-/// error wherever it stands; otherwise --help wins over --version, which wins over a run.
+struct CommandLine {
+  enum class Action { run, listDevices, checkFans, showHelp, showVersion, usageError };
+  Action action = Action::run;
+  bool loginItem = false;
+  bool json = false;
+  std::optional<std::string> device; // the --device value, as given
+  std::string problem;               // what is wrong, for usageError
+};
+
+/// Reads the arguments after the program name. An argument not understood, or options that do
+/// not go together, make a usage error; otherwise --help wins over --version, which wins over
+/// everything else.
 CommandLine parseCommandLine(const std::vector<std::string>& arguments);
 
 std::string helpText(const std::string& programName);
 std::string versionText();
-/// The message for a usage error, ending with a hint to --help.
-std::string usageErrorText(const std::string& programName, const std::string& argument);
+/// The message for a usage error (`problem` is shown as display text), ending with a hint to
+/// --help.
+std::string usageErrorText(const std::string& programName, const std::string& problem);
 
 } // namespace ventaro

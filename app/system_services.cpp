@@ -3,18 +3,24 @@
 #include "platform/system_notification_center.h"
 #include "smc/applesmc/applesmc_driver.h"
 #include "smc/smc_access.h"
+#include "workload/cpu/cpu_device.h"
 
 namespace ventaro {
 
-AppServices systemAppServices(Application& application, bool launchedAsLoginItem) {
+AppServices systemAppServices(Application& application, bool launchedAsLoginItem,
+                              std::ostream& terminal) {
   AppServices services;
   services.application = &application;
   services.userDefaults = std::make_shared<KeyFileUserDefaults>(defaultSettingsFilePath());
-  services.notificationCenter = makeSystemNotificationCenter();
+  NotificationCenterOptions notices;
+  notices.terminal = &terminal;
+  services.notificationCenter = makeNotificationCenter(notices);
   services.gpuPlatform = &gpu::systemGpuPlatform();
   // The fan check reads the fans through the Linux applesmc driver over /sys.
   SMCAccess::setDriver(applesmc::makeSystemDriver());
-  services.hasFanAnomaly = hasFanAnomaly;
+  services.hasFanAnomaly = [] { return hasFanAnomaly(); };
+  services.readFans = readFans;
+  services.makeCpuDevice = [] { return std::make_shared<gpu::cpu::CpuDevice>(); };
   services.launchedAsLoginItem = launchedAsLoginItem;
   return services;
 }

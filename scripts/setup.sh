@@ -11,6 +11,7 @@ packages=(
   dbus dbus-daemon python3 python3-dbusmock python3-gi
   clang-format desktop-file-utils clang-tidy cppcheck
   clang libclang-rt-14-dev llvm
+  libjson-glib-dev man-db groff-base dpkg-dev file systemd
 )
 
 missing=()

@@ -7,32 +7,44 @@ namespace {
 
 using Action = CommandLine::Action;
 
-TEST(CommandLine, RecognisesTheLoginItemFlagAndNothingElse) {
+TEST(CommandLine, ReadsEachOptionAndRefusesWhatDoesNotGoTogether) {
   struct Case {
     std::vector<std::string> arguments;
     Action action;
     bool loginItem;
-    std::string offending;
+    std::optional<std::string> device;
   } cases[] = {
-      {{}, Action::run, false, ""},
-      {{"--login-item"}, Action::run, true, ""},
-      {{"--login-item", "--login-item"}, Action::run, true, ""},
-      {{"--help"}, Action::showHelp, false, ""},
-      {{"--version"}, Action::showVersion, false, ""},
-      {{"--version", "--help"}, Action::showHelp, false, ""},
-      {{"--bogus"}, Action::usageError, false, "--bogus"},
-      {{"--login-item", "extra"}, Action::usageError, true, "extra"},
-      {{"--help", "-h"}, Action::usageError, false, "-h"},
-      {{"--login-item="}, Action::usageError, false, "--login-item="},
-      {{"--LOGIN-ITEM"}, Action::usageError, false, "--LOGIN-ITEM"},
-      {{""}, Action::usageError, false, ""},
+      {{}, Action::run, false, {}},
+      {{"--login-item", "--login-item"}, Action::run, true, {}},
+      {{"--device", "cuda:1", "--login-item"}, Action::run, true, "cuda:1"},
+      {{"--device=cpu", "--device", "--json"}, Action::run, false, "--json"},
+      {{"--device="}, Action::run, false, ""},
+      {{"--json", "--list-devices"}, Action::listDevices, false, {}},
+      {{"--check-fans"}, Action::checkFans, false, {}},
+      {{"--version", "--help", "--check-fans", "--list-devices"}, Action::showHelp, false, {}},
+      {{"--list-devices", "--version"}, Action::showVersion, false, {}},
+      {{"--check-fans", "--list-devices"}, Action::usageError, false, {}},
+      {{"--list-devices", "--device", "cpu"}, Action::usageError, false, {}},
+      {{"--check-fans", "--login-item"}, Action::usageError, false, {}},
+      {{"--device"}, Action::usageError, false, {}},
+      {{"--help", "-h"}, Action::usageError, false, {}},
+      {{"--login-item="}, Action::usageError, false, {}},
+      {{"--LOGIN-ITEM"}, Action::usageError, false, {}},
+      {{""}, Action::usageError, false, {}},
   };
   for (const Case& c : cases) {
     const CommandLine parsed = parseCommandLine(c.arguments);
-    const std::string shown = c.arguments.empty() ? "(none)" : c.arguments.front();
+    std::string shown;
+    for (const std::string& argument : c.arguments) {
+      shown += argument + " ";
+    }
     EXPECT_EQ(parsed.action, c.action) << shown;
-    EXPECT_EQ(parsed.loginItem, c.loginItem) << shown;
-    EXPECT_EQ(parsed.offendingArgument, c.offending) << shown;
+    if (c.action != Action::usageError) {
+      EXPECT_EQ(parsed.loginItem, c.loginItem) << shown;
+      EXPECT_EQ(parsed.device, c.device) << shown;
+    } else {
+      EXPECT_NE(parsed.problem, "") << shown;
+    }
   }
 }
 

@@ -107,6 +107,14 @@ TEST_F(FanAnomalyOnSysfs, AnswersFromTheFanFilesOfEachTree) {
     files->setRoot(false);
     install(std::make_shared<applesmc::ApplesmcDriver>(files, "/sys"));
     EXPECT_EQ(hasFanAnomaly(), anomaly) << tree;
+    // The diagnosis reads every fan in the same pass and decides the same way.
+    const FanReading every = readFans(true);
+    EXPECT_EQ(every.fans.size(), *tree != '\0' ? 3u : 0u) << tree;
+    for (const FanValues& fan : every.fans) {
+      EXPECT_TRUE(fan.name && fan.minimum && fan.maximum && fan.current) << tree << fan.index;
+    }
+    EXPECT_EQ(fanRuleTerms(every).size(), *tree != '\0' ? 8u : 0u) << tree;
+    EXPECT_EQ(fansAreStuck(every), anomaly) << tree;
   }
 }
 

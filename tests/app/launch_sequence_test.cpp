@@ -1,4 +1,5 @@
 #include "app/app_delegate.h"
+#include "app/device_choice.h"
 #include "tests/platform/fakes.h"
 #include "tests/workload/fake_gpu.h"
 
@@ -19,12 +20,18 @@ struct Launch {
     gpus.defaultDevice->workingSet = 100 * 67'108'864ull; // multiplications = stress level
     gpus.defaultDevice->onCommit = [this] { log.record("load"); };
     gpus.gpus.resize(static_cast<std::size_t>(gpuCount), gpus.defaultDevice);
-    delegate = std::make_shared<AppDelegate>(AppServices{&application, defaults, center, &gpus,
-                                                         [this] {
-                                                           log.record("hasFanAnomaly");
-                                                           return fanAnomaly;
-                                                         },
-                                                         loginStart});
+    services.application = &application;
+    services.userDefaults = defaults;
+    services.notificationCenter = center;
+    services.gpuPlatform = &gpus;
+    services.hasFanAnomaly = [this] {
+      log.record("hasFanAnomaly");
+      return fanAnomaly;
+    };
+    services.launchedAsLoginItem = loginStart;
+    services.reportRefusal = [this](RunKind, const std::string&) { log.record("refused"); };
+    services.reportRun = [this](const RunReport& report) { reports.push_back(report); };
+    delegate = std::make_shared<AppDelegate>(services);
   }
 
   CallLog log;
@@ -34,6 +41,8 @@ struct Launch {
       std::make_shared<RecordingNotificationCenter>(log);
   FakeGpuPlatform gpus;
   bool fanAnomaly = true;
+  AppServices services;
+  std::vector<RunReport> reports;
   std::shared_ptr<AppDelegate> delegate;
 };
 
@@ -53,8 +62,8 @@ TEST(LaunchSequence, RegistersAndReadsTheSettingsInOrder) {
       // A termination request never ends the sequence: the rest runs, and the run is
       // scheduled, though the stopped loop never runs it.
       {1, false, {"hasFanAnomaly", "terminate"}},
-      {2, true, {"terminate", "hasFanAnomaly"}},
-      {3, true, {"terminate", "hasFanAnomaly"}},
+      {2, true, {"setExitStatus 3", "refused", "terminate", "hasFanAnomaly"}},
+      {3, true, {"setExitStatus 3", "refused", "terminate", "hasFanAnomaly"}},
   };
   for (const auto& [gpus, anomaly, before] : cases) {
     Launch launch(true, gpus);
@@ -115,6 +124,29 @@ TEST(LaunchSequence, SchedulesTheRunWithTheClampedSettings) {
     EXPECT_EQ(launch.log.timeOf("add Ventaro Start").has_value(), c.startNotice);
     EXPECT_EQ(launch.log.timeOf("add Ventaro Result").has_value(), !c.loginStart);
     EXPECT_THAT(launch.application.senders, ElementsAre(launch.delegate.get()));
+    ASSERT_EQ(launch.reports.size(), 1u) << "the run reports what it did";
+    EXPECT_EQ(launch.reports[0].runKind, c.loginStart ? RunKind::fanReset : RunKind::benchmark);
+  }
+}
+
+// A device chosen among several GPUs: the guard lets the start through and the load runs on
+// that device, at a user start and at a login start.
+TEST(LaunchSequence, AChosenDeviceRunsOnAMachineWithSeveralGpus) {
+  for (const bool loginStart : {false, true}) {
+    Launch launch(loginStart, 1);
+    auto chosen = std::make_shared<FakeDevice>();
+    chosen->workingSet = 67'108'864ull;
+    launch.gpus.gpus.push_back(chosen);
+    ChosenDevicePlatform platform(launch.gpus, chosen);
+    launch.services.gpuPlatform = &platform;
+    launch.delegate = std::make_shared<AppDelegate>(launch.services);
+    launch.delegate->performLaunch();
+    launch.application.advance(60.0);
+    EXPECT_FALSE(launch.log.timeOf("refused").has_value()) << loginStart;
+    EXPECT_EQ(chosen->encodes, 1) << loginStart;
+    EXPECT_EQ(launch.gpus.defaultDevice->encodes, 0) << loginStart;
+    ASSERT_EQ(launch.reports.size(), 1u);
+    EXPECT_EQ(launch.reports[0].device, chosen);
   }
 }
 

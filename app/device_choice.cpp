@@ -1,0 +1,47 @@
+#include "app/device_choice.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace ventaro {
+
+std::vector<NamedDevice>
+namedDevices(gpu::GpuPlatform& platform,
+             const std::function<std::shared_ptr<gpu::Device>()>& makeCpu) {
+  std::vector<NamedDevice> devices;
+  std::size_t index = 0;
+  for (std::shared_ptr<gpu::Device>& gpu : platform.copyAllDevices()) {
+    devices.push_back({gpu->backend() + ":" + std::to_string(index++), std::move(gpu)});
+  }
+  if (std::shared_ptr<gpu::Device> cpu = makeCpu ? makeCpu() : nullptr) {
+    devices.push_back({"cpu", std::move(cpu)});
+  }
+  return devices;
+}
+
+std::shared_ptr<gpu::Device> findDevice(const std::vector<NamedDevice>& devices,
+                                        const std::string& id) {
+  const auto found = std::find_if(devices.begin(), devices.end(),
+                                  [&](const NamedDevice& named) { return named.id == id; });
+  return found != devices.end() ? found->device : nullptr;
+}
+
+std::string deviceIds(const std::vector<NamedDevice>& devices) {
+  std::string ids;
+  for (const NamedDevice& named : devices) {
+    ids += (ids.empty() ? "" : ", ") + named.id;
+  }
+  return ids;
+}
+
+ChosenDevicePlatform::ChosenDevicePlatform(gpu::GpuPlatform& inner,
+                                           std::shared_ptr<gpu::Device> chosen)
+    : inner_(inner), chosen_(std::move(chosen)) {}
+
+std::vector<std::shared_ptr<gpu::Device>> ChosenDevicePlatform::copyAllDevices() {
+  std::vector<std::shared_ptr<gpu::Device>> devices = inner_.copyAllDevices();
+  std::erase_if(devices, [this](const auto& device) { return device != chosen_; });
+  return devices;
+}
+
+} // namespace ventaro

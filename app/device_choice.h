@@ -1,0 +1,48 @@
+#pragma once
+
+// Choosing the device a run loads: the devices by the names `--device` takes, and a platform
+// that offers only the one chosen.
+
+#include "workload/gpu_device.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ventaro {
+
+/// A device with the name `--device` knows it by: "<backend>:<index>" for the index-th GPU
+/// of the platform, "cpu" for the CPU device.
+struct NamedDevice {
+  std::string id;
+  std::shared_ptr<gpu::Device> device;
+};
+
+/// The platform's GPUs in its order, then the CPU device.
+std::vector<NamedDevice> namedDevices(gpu::GpuPlatform& platform,
+                                      const std::function<std::shared_ptr<gpu::Device>()>& makeCpu);
+
+/// The named device whose id is `id`, or null.
+std::shared_ptr<gpu::Device> findDevice(const std::vector<NamedDevice>& devices,
+                                        const std::string& id);
+
+/// The ids, comma-separated, for a message.
+std::string deviceIds(const std::vector<NamedDevice>& devices);
+
+/// `inner` as seen with one device chosen: that device is the default, and the GPU list holds
+/// it alone (nothing where the CPU device was chosen), so that a machine with several GPUs
+/// runs on the one chosen.
+class ChosenDevicePlatform final : public gpu::GpuPlatform {
+public:
+  ChosenDevicePlatform(gpu::GpuPlatform& inner, std::shared_ptr<gpu::Device> chosen);
+
+  std::vector<std::shared_ptr<gpu::Device>> copyAllDevices() override;
+  std::shared_ptr<gpu::Device> createSystemDefaultDevice() override { return chosen_; }
+
+private:
+  gpu::GpuPlatform& inner_;
+  std::shared_ptr<gpu::Device> chosen_;
+};
+
+} // namespace ventaro

@@ -1,0 +1,27 @@
+#pragma once
+
+// What `--json` prints: one JSON object (or array) per start, written by json-glib. Every
+// text from outside goes through displayText, so the output is valid UTF-8.
+
+#include "app/device_choice.h"
+#include "app/fan_anomaly.h"
+#include "workload/workload_run.h"
+
+#include <string>
+#include <vector>
+
+namespace ventaro {
+
+/// Version of the objects below; raised when a key changes meaning or goes away.
+inline constexpr int kJsonSchemaVersion = 1;
+
+/// A run that ended: kind, device, the load's measures, result check and status.
+std::string runJson(const RunReport& report);
+/// A start refused before its run: status "refused" with the reason, nothing measured.
+std::string refusedRunJson(RunKind runKind, const std::string& reason);
+/// An array of the devices, as --list-devices shows them.
+std::string devicesJson(const std::vector<NamedDevice>& devices);
+/// The fan check: the fans read, the terms of the rule, and whether the fans are stuck.
+std::string fanCheckJson(const FanReading& reading);
+
+} // namespace ventaro
