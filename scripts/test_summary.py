@@ -31,6 +31,10 @@ def summarise(text, reasons):
             skipped += 1
             found = re.search(r"^\S+:\d+: Skipped\n(.*)$", block, re.M)
             reasons[found.group(1).strip() if found and found.group(1).strip() else "no reason given"] += 1
+        elif re.search(r"^skipped: ", block, re.M):
+            # A script test that skips says so on a line of its own and exits with its skip code.
+            skipped += 1
+            reasons[re.search(r"^skipped: (.*)$", block, re.M).group(1).strip()] += 1
         elif re.search(r"^Test Passed\.", block, re.M):
             passed += 1
         else:
