@@ -2,7 +2,8 @@
 
 // A command buffer of the CPU backend: the encoded multiplications, kept as runs of
 // identical ones with a count so that memory does not grow with their number, executed on
-// worker threads that each compute a band of result rows.
+// worker threads that each compute a band of result rows. A product whose result aliases an
+// operand is written to the buffer's second block and moved in when its run ends.
 
 #include "workload/cpu/cpu_objects.h"
 
@@ -34,11 +35,6 @@ public:
   std::size_t runCount() const { return runs_.size(); }
 
 private:
-  // Where a multiplication writes: straight into the result, or (when the result shares
-  // storage with an operand) into the buffer's second block, which is then swapped in, or
-  // copied back where the result does not cover the whole buffer.
-  enum class Placement { direct, swap, copyBack };
-
   struct Multiplication {
     GemmSizes sizes;
     CpuMatrix* left = nullptr;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -44,11 +45,16 @@ public:
   newMatrixMultiplication(std::int64_t resultRows, std::int64_t resultColumns,
                           std::int64_t interiorColumns) override;
 
+  bool fillUniform(Matrix& matrix, std::uint64_t seed) override;
+  std::optional<std::int64_t> countDifferences(const Matrix& a, const Matrix& b) override;
+  std::string lastFailure() const override { return lastFailure_; }
+
   int threads() const { return threads_; }
 
 private:
   std::string name_;
   int threads_;
+  std::string lastFailure_;
 };
 
 /// For tests and tools: the elements of a CPU-backend matrix, row by row without padding.

@@ -28,7 +28,7 @@ private:
 
 /// Device memory of the CPU backend. Besides its own storage it may hold a second block of
 /// the same length, made on demand, which a multiplication whose result aliases an operand
-/// writes into before the two are swapped.
+/// writes into (see Placement).
 class CpuBuffer final : public Buffer {
 public:
   /// Check `data()` for null: the allocation may fail.
@@ -52,16 +52,6 @@ class CpuMatrix final : public BufferMatrix<CpuBuffer> {
 public:
   using BufferMatrix::BufferMatrix;
   float* elements() const { return reinterpret_cast<float*>(buffer().data()); }
-};
-
-class CpuMatrixMultiplication final : public MatrixMultiplication {
-public:
-  explicit CpuMatrixMultiplication(GemmSizes sizes) : sizes_(sizes) {}
-  void encodeToCommandBuffer(CommandBuffer& commandBuffer, Matrix& left, Matrix& right,
-                             Matrix& result) override;
-
-private:
-  GemmSizes sizes_;
 };
 
 } // namespace ventaro::gpu::cpu

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,8 +15,12 @@
 namespace ventaro::gpu::cuda {
 
 /// The machine's CUDA devices, found once per process; the same objects every call. Empty
-/// when there is no driver or no device.
+/// when there is no driver, a driver older than the runtime needs, or no device (the reason
+/// in the debug log). Opens no library beyond the driver.
 std::vector<std::shared_ptr<Device>> cudaDevices();
+
+/// cudaDevices(), or none when cuBLAS cannot be opened (which this call tries).
+std::vector<std::shared_ptr<Device>> usableCudaDevices();
 
 class CudaDevice final : public Device {
 public:
@@ -29,7 +34,7 @@ public:
   std::uint64_t rowBytesFromColumns(std::int64_t columns, DataType dataType) const override;
   /// A stream with its own cuBLAS handle and workspace; null when they cannot be made.
   std::unique_ptr<CommandQueue> newCommandQueue() override;
-  /// Zero-filled device memory, or null.
+  /// Device memory (contents undefined until filled), or null.
   std::shared_ptr<Buffer> newBuffer(std::uint64_t length, ResourceOptions options) override;
   std::unique_ptr<Matrix> newMatrix(std::shared_ptr<Buffer> buffer,
                                     const MatrixDescriptor& descriptor) override;
@@ -37,12 +42,19 @@ public:
   newMatrixMultiplication(std::int64_t resultRows, std::int64_t resultColumns,
                           std::int64_t interiorColumns) override;
 
+  /// The seeded fill, by a kernel on the device.
+  bool fillUniform(Matrix& matrix, std::uint64_t seed) override;
+  /// The bitwise comparison, by a kernel on the device.
+  std::optional<std::int64_t> countDifferences(const Matrix& a, const Matrix& b) override;
+  std::string lastFailure() const override { return lastFailure_; }
+
   int ordinal() const { return ordinal_; }
 
 private:
   int ordinal_;
   std::string name_;
   std::uint64_t totalMemory_;
+  std::string lastFailure_;
 };
 
 /// For tests and tools: the elements of a CUDA-backend matrix, row by row without padding.
