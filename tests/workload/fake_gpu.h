@@ -1,8 +1,8 @@
 #pragma once
 
 // A recording stand-in for the GPU layer: its objects only record what is done with them.
-// It reports a chosen name, working set, stride and command-buffer error, and can refuse to
-// make any one kind of object. Memory stays constant whatever the number of encodes.
+// It reports a chosen name, working set, stride, command-buffer error and result check, and
+// can refuse to make any one kind of object. Memory stays constant whatever the encodes.
 
 #include "workload/gpu_device.h"
 
@@ -21,7 +21,8 @@ public:
   std::uint64_t workingSet = 17179869184;        // recommendedMaxWorkingSetSize
   std::uint64_t rowBytes = 0;                    // 0: 4 bytes per column
   std::optional<gpu::CommandError> commandError; // every command buffer's, once completed
-  std::string refuse; // the factory ("newBuffer", "commandBuffer", ...) that answers null
+  std::string refuse; // the call ("newBuffer", "fillUniform", ...) that answers null / false
+  std::int64_t differences = 0; // what countDifferences answers (a planted fault when not 0)
   std::function<void()> onCommit, onWait; // run inside commit and waitUntilCompleted
 
   // Calls with their arguments, in order, e.g. "newBuffer 65536 32"; a run of encodes is one
@@ -29,6 +30,7 @@ public:
   std::vector<std::string> calls;
   std::int64_t encodes = 0;
   std::int64_t distinctOperandEncodes = 0; // left, right and result not all one matrix
+  gpu::Matrix* lastResult = nullptr;
   std::int64_t encodesAfterCommit = 0;
 
   std::size_t count(const std::string& call) const {
@@ -50,10 +52,17 @@ public:
     return make<Queue>("newCommandQueue");
   }
   std::shared_ptr<gpu::Buffer> newBuffer(std::uint64_t length, gpu::ResourceOptions o) override {
-    return make<Buffer>("newBuffer " + std::to_string(length) + " " +
-                            std::to_string(static_cast<std::uint64_t>(o)),
+    const bool isPrivate = o == gpu::ResourceOptions::storageModePrivate;
+    return make<Buffer>("newBuffer " + std::to_string(length) + (isPrivate ? " private" : ""),
                         length);
   }
+  bool fillUniform(gpu::Matrix&, std::uint64_t) override {
+    return make<Part>("fillUniform") != nullptr;
+  }
+  std::optional<std::int64_t> countDifferences(const gpu::Matrix&, const gpu::Matrix&) override {
+    return make<Part>("countDifferences") ? std::optional(differences) : std::nullopt;
+  }
+  std::string lastFailure() const override { return refuse.empty() ? "" : "refused"; }
   std::unique_ptr<gpu::Matrix> newMatrix(std::shared_ptr<gpu::Buffer> buffer,
                                          const gpu::MatrixDescriptor& d) override {
     return buffer ? make<Matrix>("newMatrix " + std::to_string(d.rows) + "x" +
@@ -117,6 +126,7 @@ private:
       device.record("encode");
       ++device.encodes;
       device.distinctOperandEncodes += &left != &right || &right != &result ? 1 : 0;
+      device.lastResult = &result;
       // Every command buffer a fake device hands out is one of its own.
       device.encodesAfterCommit += static_cast<CommandBuffer&>(commandBuffer).committed ? 1 : 0;
     }

@@ -1,6 +1,5 @@
 #include "tests/platform/fakes.h"
 #include "tests/workload/fake_gpu.h"
-#include "workload/gpu_display_name.h"
 #include "workload/workload_run.h"
 
 #include <gmock/gmock.h>
@@ -14,7 +13,6 @@ using ::testing::MatchesRegex;
 
 constexpr std::uint64_t kUnit = 67'108'864;
 constexpr std::uint64_t kGib16 = 17'179'869'184;
-constexpr std::int64_t kCap = maxLoadRepetitions;
 
 TEST(WorkloadSizing, GivesTheNumberOfMultiplications) {
   const std::tuple<std::uint64_t, std::int64_t, std::int64_t> cases[] = {
@@ -27,13 +25,9 @@ TEST(WorkloadSizing, GivesTheNumberOfMultiplications) {
       {kGib16, 0, 1},
       {kUnit, 50, 1},
       {kUnit - 1, INT64_MAX, 1},
-      // Below, at and past the cap.
-      {kUnit, 6'710'886'299, kCap - 1},
-      {kUnit, 6'710'886'300, kCap},
-      {UINT64_MAX, 1, kCap},
-      // The product leaves the 64-bit range: it saturates instead of wrapping.
-      {kGib16, INT64_MAX, kCap},
-      {UINT64_MAX, INT64_MAX, kCap},
+      {UINT64_MAX, 1, 2'748'779'069},
+      // The product leaves the 64-bit range: it saturates instead of wrapping (the load caps).
+      {kGib16, INT64_MAX, INT64_MAX / 100},
       // A negative level never reaches the run, but must not size below one.
       {kGib16, -20, 1},
       {UINT64_MAX, INT64_MIN, 1}};
@@ -51,13 +45,17 @@ struct NullDelegate : ApplicationDelegate {
 // One run's services, all fakes sharing one call log and one virtual clock.
 struct RunOfFakes {
   RunOfFakes() {
-    gpus.defaultDevice->onCommit = [this] { log.record("load"); };
+    // Two commits (the first product, then the timed ones) are one load.
+    gpus.defaultDevice->onCommit = [this] { loaded || (log.record("load"), loaded = true); };
   }
-  void start(RunKind kind, bool hidden = false, std::int64_t stressLevel = 100) {
-    startWorkloadRun({&application, center, &gpus, {}}, stressLevel, kind, hidden, delegate);
+  void start(RunKind kind, bool hidden = false, std::int64_t stressLevel = 100,
+             std::function<void(const RunReport&)> report = {}) {
+    startWorkloadRun({&application, center, &gpus, std::move(report)}, stressLevel, kind, hidden,
+                     delegate);
   }
   const NotificationContent& posted(std::size_t i) const { return center->posted.at(i).second; }
 
+  bool loaded = false;
   testing::CallLog log;
   testing::FakeApplication application{log};
   std::shared_ptr<testing::RecordingNotificationCenter> center =
@@ -82,11 +80,12 @@ TEST(WorkloadRun, BenchmarkAnnouncesThenMeasuresFiveSecondsLaterAndEnds) {
   EXPECT_THAT(run.log.calls(7.0),
               ElementsAre("remove Ventaro Start", "load", "add Ventaro Result", "terminate"));
   EXPECT_EQ(run.center->posted.at(1).first, "Ventaro Result");
-  EXPECT_EQ(run.posted(1).title, gpuDisplayName(run.gpus));
+  EXPECT_EQ(run.posted(1).title, "Fake GPU 16 GB");
   EXPECT_THAT(run.posted(1).body, MatchesRegex("Ventaro measured [1-9][0-9]* GFLOPS\\."));
   EXPECT_TRUE(run.posted(1).defaultSound);
   EXPECT_THAT(run.application.senders, ElementsAre(run.delegate.get()));
-  EXPECT_EQ(run.gpus.defaultDevice->encodes, 256);
+  EXPECT_EQ(run.gpus.defaultDevice->encodes, 257) << "256 and the first product";
+  EXPECT_EQ(run.application.exitStatus, 0);
 }
 
 TEST(WorkloadRun, FinishingStepCountsFromTheMomentTheNoticeWasPosted) {
@@ -118,19 +117,33 @@ TEST(WorkloadRun, FanResetRunsTheLoadButNeverPostsAResult) {
   }
 }
 
-TEST(WorkloadRun, GpuErrorOrNoDeviceEndsInOrderWithAFigureOfZero) {
-  for (const bool device : {true, false}) {
+// A failed load (a GPU error, no device) posts 0 and says why; wrong results keep the
+// figure and say so. Both end with status 1 and one line on stderr, after the report.
+TEST(WorkloadRun, FailedLoadOrWrongResultsPostTheFigureSayWhyAndExitOne) {
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"error", "Ventaro measured 0 GFLOPS.", "ventaro: load failed: first product: device lost\n"},
+      {"none", "Ventaro measured 0 GFLOPS.", "ventaro: load failed: no compute device\n"},
+      {"wrong", "Ventaro measured [1-9][0-9]* GFLOPS\\. The results were wrong\\.",
+       "ventaro: the results were wrong: 7 values of the last product differed from the first\n"}};
+  for (const auto& [fault, body, stderrLine] : cases) {
     RunOfFakes run;
     run.gpus.defaultDevice->commandError = gpu::CommandError{"device lost"};
-    if (!device) {
+    if (fault == std::string("none")) {
       run.gpus.defaultDevice = nullptr;
+    } else if (fault == std::string("wrong")) {
+      run.gpus.defaultDevice->commandError.reset();
+      run.gpus.defaultDevice->differences = 7;
     }
-    run.start(RunKind::benchmark, false, device ? 100 : INT64_MAX);
+    std::vector<RunReport> reports;
+    run.start(RunKind::benchmark, false, 100, [&](const RunReport& r) { reports.push_back(r); });
+    ::testing::internal::CaptureStderr();
     run.application.advance();
-    EXPECT_EQ(run.log.calls(5.0).size(), device ? 4u : 3u) << "withdraw, load, post, terminate";
-    EXPECT_EQ(run.posted(1).title, gpuDisplayName(run.gpus));
-    EXPECT_EQ(run.posted(1).body, "Ventaro measured 0 GFLOPS.");
-    EXPECT_TRUE(run.posted(1).defaultSound);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), stderrLine);
+    EXPECT_THAT(run.posted(1).body, MatchesRegex(body));
+    EXPECT_EQ(run.log.calls(5.0).back(), "terminate");
+    EXPECT_EQ(run.application.exitStatus, 1) << fault;
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].outcome.failed(), fault != std::string("wrong"));
   }
 }
 
