@@ -1,5 +1,4 @@
 #include "bench/library_reference.h"
-
 #include "workload/cuda/cublas_library.h"
 
 #include <algorithm>
@@ -71,9 +70,9 @@ std::optional<double> cublasGflops(int dimension, int count, int repeats) {
   }
   const float alpha = 1.0f, beta = 0.0f;
   auto multiply = [&] {
-    return blas.blas->gemmEx(blas.handle, CUBLAS_OP_N, CUBLAS_OP_N, dimension, dimension,
-                             dimension, &alpha, a.data, CUDA_R_32F, dimension, a.data, CUDA_R_32F,
-                             dimension, &beta, c.data, CUDA_R_32F, dimension, CUBLAS_COMPUTE_32F,
+    return blas.blas->gemmEx(blas.handle, CUBLAS_OP_N, CUBLAS_OP_N, dimension, dimension, dimension,
+                             &alpha, a.data, CUDA_R_32F, dimension, a.data, CUDA_R_32F, dimension,
+                             &beta, c.data, CUDA_R_32F, dimension, CUBLAS_COMPUTE_32F,
                              CUBLAS_GEMM_DEFAULT);
   };
   if (multiply() != CUBLAS_STATUS_SUCCESS || cudaDeviceSynchronize() != cudaSuccess) {

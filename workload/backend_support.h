@@ -95,9 +95,9 @@ encodingOf(CommandBuffer& commandBuffer, Matrix& left, Matrix& right, Matrix& re
 /// result once the run of identical multiplications it belongs to has ended, so that every
 /// multiplication of the run computes the same product of the same operands.
 enum class Placement {
-  direct,    // straight into the result
-  swapIn,    // into the second block, which then becomes the buffer's storage
-  copyIn,    // into the second block, whose product rows are then copied into the result
+  direct, // straight into the result
+  swapIn, // into the second block, which then becomes the buffer's storage
+  copyIn, // into the second block, whose product rows are then copied into the result
 };
 
 /// The placement of result = left × right at `sizes`, given whether the result's buffer is
@@ -107,8 +107,8 @@ Placement placementOf(const GemmSizes& sizes, bool resultSharesAnOperand,
 
 /// Copies `rows` rows of `width` bytes between two pitched places (one of them the backend's
 /// memory, the other the host's). False when the copy fails.
-using PitchedCopy = bool (*)(void* to, std::size_t toPitch, const void* from,
-                             std::size_t fromPitch, std::size_t width, std::size_t rows);
+using PitchedCopy = bool (*)(void* to, std::size_t toPitch, const void* from, std::size_t fromPitch,
+                             std::size_t width, std::size_t rows);
 
 /// The elements of a matrix of `layout` at `storage`, row by row without padding; empty
 /// when the copy fails.

@@ -21,8 +21,7 @@ public:
   /// `listGpus`) those a load can run on, asked once for the default device; `makeCpuDevice`
   /// is called at most once, the first time the default device is asked for where no GPU is
   /// usable.
-  BackendPlatform(GpuLister listGpus, CpuDeviceMaker makeCpuDevice,
-                  GpuLister listUsableGpus = {});
+  BackendPlatform(GpuLister listGpus, CpuDeviceMaker makeCpuDevice, GpuLister listUsableGpus = {});
 
   std::vector<std::shared_ptr<Device>> copyAllDevices() override;
   /// The first GPU, else the CPU device; chosen once, then the same object every time.

@@ -3,9 +3,8 @@
 #include "platform/display_text.h"
 #include "workload/gpu_display_name.h"
 
-#include <cstdio>
-
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <utility>
@@ -90,8 +89,10 @@ void finishWorkloadRun(const WorkloadPlan& plan) {
   if (outcome.failed()) {
     std::fprintf(stderr, "ventaro: load failed: %s\n", displayText(*outcome.failure).c_str());
   } else if (outcome.wrongResults()) {
-    std::fprintf(stderr, "ventaro: the results were wrong: %lld values of the last product "
-                 "differed from the first\n", static_cast<long long>(outcome.mismatchedValues));
+    std::fprintf(stderr,
+                 "ventaro: the results were wrong: %lld values of the last product "
+                 "differed from the first\n",
+                 static_cast<long long>(outcome.mismatchedValues));
   }
 
   if (plan.reportRun) {

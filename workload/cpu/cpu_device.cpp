@@ -141,10 +141,10 @@ std::optional<std::int64_t> CpuDevice::countDifferences(const Matrix& a, const M
   const MatrixDescriptor& layout = left->descriptor();
   std::int64_t differences = 0;
   for (std::int64_t row = 0; row < layout.rows; ++row) {
-    const auto* x = reinterpret_cast<const std::uint32_t*>(left->elements() +
-                                                           row * left->leadingDimension());
-    const auto* y = reinterpret_cast<const std::uint32_t*>(right->elements() +
-                                                           row * right->leadingDimension());
+    const auto* x =
+        reinterpret_cast<const std::uint32_t*>(left->elements() + row * left->leadingDimension());
+    const auto* y =
+        reinterpret_cast<const std::uint32_t*>(right->elements() + row * right->leadingDimension());
     for (std::int64_t column = 0; column < layout.columns; ++column) {
       differences += x[column] != y[column] ? 1 : 0;
     }

@@ -120,14 +120,13 @@ std::optional<std::string> CudaCommandBuffer::issue(const Multiplication& m) {
   // their leading dimensions are handed over swapped on purpose.
   const float alpha = 1.0f;
   const float beta = 0.0f;
-  return failure(queue_->blas().gemmEx(queue_->handle(), CUBLAS_OP_N, CUBLAS_OP_N,
-                                       m.sizes.columns, m.sizes.rows, m.sizes.interior, &alpha,
-                                       m.right->buffer().data(), CUDA_R_32F,
-                                       m.right->leadingDimension(), m.left->buffer().data(),
-                                       CUDA_R_32F, m.left->leadingDimension(), &beta, out,
-                                       CUDA_R_32F, m.result->leadingDimension(),
-                                       CUBLAS_COMPUTE_32F, CUBLAS_GEMM_DEFAULT),
-                 "cublasGemmEx");
+  return failure(
+      queue_->blas().gemmEx(queue_->handle(), CUBLAS_OP_N, CUBLAS_OP_N, m.sizes.columns,
+                            m.sizes.rows, m.sizes.interior, &alpha, m.right->buffer().data(),
+                            CUDA_R_32F, m.right->leadingDimension(), m.left->buffer().data(),
+                            CUDA_R_32F, m.left->leadingDimension(), &beta, out, CUDA_R_32F,
+                            m.result->leadingDimension(), CUBLAS_COMPUTE_32F, CUBLAS_GEMM_DEFAULT),
+      "cublasGemmEx");
 }
 
 std::optional<std::string> CudaCommandBuffer::moveIn(const Multiplication& m) {
@@ -135,8 +134,8 @@ std::optional<std::string> CudaCommandBuffer::moveIn(const Multiplication& m) {
   const std::size_t pitch = m.result->descriptor().rowBytes;
   return failure(cudaMemcpy2DAsync(target.data(), pitch, target.second(), pitch,
                                    sizeof(float) * static_cast<std::size_t>(m.sizes.columns),
-                                   static_cast<std::size_t>(m.sizes.rows),
-                                   cudaMemcpyDeviceToDevice, queue_->stream()),
+                                   static_cast<std::size_t>(m.sizes.rows), cudaMemcpyDeviceToDevice,
+                                   queue_->stream()),
                  "cudaMemcpy2DAsync");
 }
 

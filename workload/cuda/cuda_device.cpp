@@ -182,14 +182,13 @@ std::optional<std::int64_t> CudaDevice::countDifferences(const Matrix& a, const 
                        "cudaMemsetAsync");
     }
     if (!failed) {
-      failed = failure(
-          launchCountDifferences(reinterpret_cast<const float*>(left->buffer().data()),
-                                 reinterpret_cast<const float*>(right->buffer().data()),
-                                 static_cast<std::size_t>(left->leadingDimension()),
-                                 static_cast<int>(layout.rows), static_cast<int>(layout.columns),
-                                 reinterpret_cast<unsigned long long*>(counter->data()),
-                                 stream.get()),
-          "comparison kernel");
+      failed = failure(launchCountDifferences(
+                           reinterpret_cast<const float*>(left->buffer().data()),
+                           reinterpret_cast<const float*>(right->buffer().data()),
+                           static_cast<std::size_t>(left->leadingDimension()),
+                           static_cast<int>(layout.rows), static_cast<int>(layout.columns),
+                           reinterpret_cast<unsigned long long*>(counter->data()), stream.get()),
+                       "comparison kernel");
     }
     if (!failed) {
       failed = failure(cudaMemcpyAsync(&differences, counter->data(), sizeof(differences),

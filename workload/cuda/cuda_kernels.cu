@@ -1,5 +1,4 @@
 #include "workload/cuda/cuda_kernels.h"
-
 #include "workload/uniform_values.h"
 
 namespace ventaro::gpu::cuda {
@@ -42,8 +41,8 @@ int blocksFor(int rows, int columns) {
 
 cudaError_t launchFillUniform(float* data, std::size_t pitch, int rows, int columns,
                               std::uint64_t seed, cudaStream_t stream) {
-  fillUniform<<<blocksFor(rows, columns), threadsPerBlock, 0, stream>>>(data, pitch, rows,
-                                                                        columns, seed);
+  fillUniform<<<blocksFor(rows, columns), threadsPerBlock, 0, stream>>>(data, pitch, rows, columns,
+                                                                        seed);
   return cudaGetLastError();
 }
 

@@ -29,8 +29,8 @@ std::optional<std::string> failure(cublasStatus_t status, const char* what) {
     return std::nullopt;
   }
   const CublasLibrary* library = cublasLibrary();
-  const std::string text = library != nullptr ? library->statusString(status)
-                                              : "status " + std::to_string(status);
+  const std::string text =
+      library != nullptr ? library->statusString(status) : "status " + std::to_string(status);
   return logged(std::string(what) + ": " + text);
 }
 
