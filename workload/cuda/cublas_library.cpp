@@ -29,7 +29,8 @@ Loaded load() {
     if (handle != nullptr) {
       break;
     }
-    const char* error = dlerror();
+    // Only ever called under the once flag below.
+    const char* error = dlerror(); // NOLINT(concurrency-mt-unsafe)
     loaded.why = "cannot open cuBLAS: " + std::string(error != nullptr ? error : name);
   }
   if (handle == nullptr) {
@@ -45,7 +46,8 @@ Loaded load() {
                         bind(handle, "cublasGemmEx", library.gemmEx) &&
                         bind(handle, "cublasGetStatusString", library.statusString);
   if (!complete) {
-    loaded.why = "cuBLAS lacks an entry point: " + std::string(dlerror());
+    const char* error = dlerror(); // NOLINT(concurrency-mt-unsafe): as above
+    loaded.why = "cuBLAS lacks an entry point: " + std::string(error != nullptr ? error : "");
     g_debug("%s", loaded.why.c_str());
     dlclose(handle);
     return loaded;

@@ -76,7 +76,7 @@ std::optional<std::string> CudaCommandBuffer::prepareGraphs(Run& run) {
 
 std::optional<std::string> CudaCommandBuffer::capture(const Multiplication& m, int level,
                                                       Executable& out) {
-  cudaStream_t const stream = queue_->stream();
+  auto* const stream = queue_->stream();
   if (auto failed = failure(cudaSetDevice(device()), "cudaSetDevice")) {
     return failed;
   }
