@@ -33,19 +33,14 @@ void CpuCommandBuffer::encode(const GemmSizes& sizes, CpuMatrix& left, CpuMatrix
   if (!openForEncoding()) {
     return;
   }
-  CpuBuffer& target = result.buffer();
-  const Placement placement =
-      placementOf(sizes, &target == &left.buffer() || &target == &right.buffer(),
-                  result.descriptor(), target.length());
-  if (placement != Placement::direct && !target.ensureSecond()) {
-    fail("cannot allocate the second block of an aliased multiplication");
+  const auto multiplication = Multiplication::make(*this, sizes, left, right, result);
+  if (!multiplication) {
     return;
   }
-  const Multiplication multiplication{sizes, &left, &right, &result, placement};
-  if (!runs_.empty() && runs_.back().multiplication == multiplication) {
+  if (!runs_.empty() && runs_.back().multiplication == *multiplication) {
     ++runs_.back().count;
   } else {
-    runs_.push_back(Run{multiplication, 1});
+    runs_.push_back(Run{*multiplication, 1});
   }
 }
 

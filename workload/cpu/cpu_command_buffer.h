@@ -25,24 +25,17 @@ public:
   CpuCommandBuffer& operator=(const CpuCommandBuffer&) = delete;
   ~CpuCommandBuffer() override;
 
-  void commit() override;
-  void waitUntilCompleted() override;
-
   /// Appends result = left × right; the kernel has checked the sizes.
   void encode(const GemmSizes& sizes, CpuMatrix& left, CpuMatrix& right, CpuMatrix& result);
+  /// Starts the workers, after checking that the library's working memory can be had.
+  void commit() override;
+  void waitUntilCompleted() override;
 
   /// Runs of identical multiplications encoded so far.
   std::size_t runCount() const { return runs_.size(); }
 
 private:
-  struct Multiplication {
-    GemmSizes sizes;
-    CpuMatrix* left = nullptr;
-    CpuMatrix* right = nullptr;
-    CpuMatrix* result = nullptr;
-    Placement placement = Placement::direct;
-    bool operator==(const Multiplication&) const = default;
-  };
+  using Multiplication = EncodedMultiplication<CpuMatrix>;
 
   struct Run {
     Multiplication multiplication;

@@ -59,18 +59,9 @@ void AlignedBlock::Free::operator()(std::byte* pointer) const {
   ::operator delete (pointer, std::align_val_t{blockAlignment});
 }
 
-CpuBuffer::CpuBuffer(std::uint64_t length)
-    : length_(length), primary_(std::make_unique<AlignedBlock>(length)) {}
-
-bool CpuBuffer::ensureSecond() {
-  if (!second_) {
-    auto block = std::make_unique<AlignedBlock>(length_);
-    if (block->data() == nullptr) {
-      return false;
-    }
-    second_ = std::move(block);
-  }
-  return true;
+std::unique_ptr<AlignedBlock> CpuBuffer::makeBlock() const {
+  auto block = std::make_unique<AlignedBlock>(length());
+  return block->data() != nullptr ? std::move(block) : nullptr;
 }
 
 CpuDevice::CpuDevice(const CpuDeviceOptions& options)
@@ -79,10 +70,6 @@ CpuDevice::CpuDevice(const CpuDeviceOptions& options)
 
 std::uint64_t CpuDevice::recommendedMaxWorkingSetSize() const {
   return workingSetPerThread * static_cast<std::uint64_t>(threads_);
-}
-
-std::uint64_t CpuDevice::rowBytesFromColumns(std::int64_t columns, DataType dataType) const {
-  return packedRowBytes(columns, dataType);
 }
 
 std::unique_ptr<CommandQueue> CpuDevice::newCommandQueue() {
@@ -96,22 +83,6 @@ std::shared_ptr<Buffer> CpuDevice::newBuffer(std::uint64_t length, ResourceOptio
   }
   auto buffer = std::make_shared<CpuBuffer>(length);
   return buffer->data() != nullptr ? buffer : nullptr;
-}
-
-std::unique_ptr<Matrix> CpuDevice::newMatrix(std::shared_ptr<Buffer> buffer,
-                                             const MatrixDescriptor& descriptor) {
-  auto cpuBuffer = std::dynamic_pointer_cast<CpuBuffer>(std::move(buffer));
-  if (!cpuBuffer || !validLayout(descriptor, cpuBuffer->length())) {
-    return nullptr;
-  }
-  return std::make_unique<CpuMatrix>(std::move(cpuBuffer), descriptor);
-}
-
-std::unique_ptr<MatrixMultiplication>
-CpuDevice::newMatrixMultiplication(std::int64_t resultRows, std::int64_t resultColumns,
-                                   std::int64_t interiorColumns) {
-  return BackendMultiplication<CpuCommandBuffer, CpuMatrix>::make(resultRows, resultColumns,
-                                                                  interiorColumns);
 }
 
 bool CpuDevice::fillUniform(Matrix& matrix, std::uint64_t seed) {
@@ -132,19 +103,20 @@ bool CpuDevice::fillUniform(Matrix& matrix, std::uint64_t seed) {
 }
 
 std::optional<std::int64_t> CpuDevice::countDifferences(const Matrix& a, const Matrix& b) {
-  const auto* left = dynamic_cast<const CpuMatrix*>(&a);
-  const auto* right = dynamic_cast<const CpuMatrix*>(&b);
-  if (left == nullptr || right == nullptr || left->descriptor() != right->descriptor()) {
-    lastFailure_ = "matrices of another device or of different layouts";
-    return std::nullopt;
+  if (const auto matrices = comparable(a, b)) {
+    return differingElements(*matrices->first, *matrices->second);
   }
-  const MatrixDescriptor& layout = left->descriptor();
+  return std::nullopt;
+}
+
+std::int64_t CpuDevice::differingElements(const CpuMatrix& left, const CpuMatrix& right) {
+  const MatrixDescriptor& layout = left.descriptor();
   std::int64_t differences = 0;
   for (std::int64_t row = 0; row < layout.rows; ++row) {
     const auto* x =
-        reinterpret_cast<const std::uint32_t*>(left->elements() + row * left->leadingDimension());
+        reinterpret_cast<const std::uint32_t*>(left.elements() + row * left.leadingDimension());
     const auto* y =
-        reinterpret_cast<const std::uint32_t*>(right->elements() + row * right->leadingDimension());
+        reinterpret_cast<const std::uint32_t*>(right.elements() + row * right.leadingDimension());
     for (std::int64_t column = 0; column < layout.columns; ++column) {
       differences += x[column] != y[column] ? 1 : 0;
     }

@@ -39,18 +39,13 @@ void CudaCommandBuffer::encode(const GemmSizes& sizes, CudaMatrix& left, CudaMat
     fail("matrix on another CUDA device encoded");
     return;
   }
-  CudaBuffer& target = result.buffer();
-  const Placement placement =
-      placementOf(sizes, &target == &left.buffer() || &target == &right.buffer(),
-                  result.descriptor(), target.length());
-  if (placement != Placement::direct && !target.ensureSecond()) {
-    fail("cannot allocate the second block of an aliased multiplication");
+  const auto multiplication = Multiplication::make(*this, sizes, left, right, result);
+  if (!multiplication) {
     return;
   }
-  const Multiplication multiplication{sizes, &left, &right, &result, placement};
-  if (runs_.empty() || !(runs_.back().multiplication == multiplication)) {
+  if (runs_.empty() || !(runs_.back().multiplication == *multiplication)) {
     runs_.emplace_back();
-    runs_.back().multiplication = multiplication;
+    runs_.back().multiplication = *multiplication;
   }
   Run& run = runs_.back();
   ++run.count;

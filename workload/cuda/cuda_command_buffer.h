@@ -42,14 +42,7 @@ public:
   int device() const { return queue_->device(); }
 
 private:
-  struct Multiplication {
-    GemmSizes sizes;
-    CudaMatrix* left = nullptr;
-    CudaMatrix* right = nullptr;
-    CudaMatrix* result = nullptr;
-    Placement placement = Placement::direct;
-    bool operator==(const Multiplication&) const = default;
-  };
+  using Multiplication = EncodedMultiplication<CudaMatrix>;
 
   class Executable {
   public:

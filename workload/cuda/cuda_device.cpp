@@ -91,10 +91,6 @@ std::vector<std::shared_ptr<Device>> usableCudaDevices() {
 CudaDevice::CudaDevice(int ordinal, std::string name, std::uint64_t totalMemory)
     : ordinal_(ordinal), name_(std::move(name)), totalMemory_(totalMemory) {}
 
-std::uint64_t CudaDevice::rowBytesFromColumns(std::int64_t columns, DataType dataType) const {
-  return packedRowBytes(columns, dataType);
-}
-
 std::unique_ptr<CommandQueue> CudaDevice::newCommandQueue() {
   std::shared_ptr<QueueResources> resources = QueueResources::make(ordinal_, lastFailure_);
   if (!resources) {
@@ -113,23 +109,6 @@ std::shared_ptr<Buffer> CudaDevice::newBuffer(std::uint64_t length, ResourceOpti
     return nullptr;
   }
   return std::make_shared<CudaBuffer>(ordinal_, length, std::move(storage));
-}
-
-std::unique_ptr<Matrix> CudaDevice::newMatrix(std::shared_ptr<Buffer> buffer,
-                                              const MatrixDescriptor& descriptor) {
-  auto cudaBuffer = std::dynamic_pointer_cast<CudaBuffer>(std::move(buffer));
-  if (!cudaBuffer || cudaBuffer->device() != ordinal_ ||
-      !validLayout(descriptor, cudaBuffer->length())) {
-    return nullptr;
-  }
-  return std::make_unique<CudaMatrix>(std::move(cudaBuffer), descriptor);
-}
-
-std::unique_ptr<MatrixMultiplication>
-CudaDevice::newMatrixMultiplication(std::int64_t resultRows, std::int64_t resultColumns,
-                                    std::int64_t interiorColumns) {
-  return BackendMultiplication<CudaCommandBuffer, CudaMatrix>::make(resultRows, resultColumns,
-                                                                    interiorColumns);
 }
 
 bool CudaDevice::fillUniform(Matrix& matrix, std::uint64_t seed) {
@@ -160,13 +139,11 @@ bool CudaDevice::fillUniform(Matrix& matrix, std::uint64_t seed) {
 }
 
 std::optional<std::int64_t> CudaDevice::countDifferences(const Matrix& a, const Matrix& b) {
-  const auto* left = dynamic_cast<const CudaMatrix*>(&a);
-  const auto* right = dynamic_cast<const CudaMatrix*>(&b);
-  if (left == nullptr || right == nullptr || left->descriptor() != right->descriptor() ||
-      left->buffer().device() != ordinal_ || right->buffer().device() != ordinal_) {
-    lastFailure_ = "matrices of another device or of different layouts";
+  const auto matrices = comparable(a, b);
+  if (!matrices) {
     return std::nullopt;
   }
+  const auto [left, right] = *matrices;
   const MatrixDescriptor& layout = left->descriptor();
   unsigned long long differences = 0;
   std::unique_ptr<DeviceMemory> counter =

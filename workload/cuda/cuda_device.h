@@ -3,6 +3,7 @@
 // The CUDA backend of the GPU layer: matrices in device memory, multiplied by cuBLAS in true
 // FP32, a command buffer's work replayed from prebuilt CUDA graphs.
 
+#include "workload/cuda/cuda_command_buffer.h"
 #include "workload/gpu_device.h"
 
 #include <cstdint>
@@ -22,7 +23,7 @@ std::vector<std::shared_ptr<Device>> cudaDevices();
 /// cudaDevices(), or none when cuBLAS cannot be opened (which this call tries).
 std::vector<std::shared_ptr<Device>> usableCudaDevices();
 
-class CudaDevice final : public Device {
+class CudaDevice final : public BackendDevice<CudaCommandBuffer, CudaMatrix, CudaBuffer> {
 public:
   CudaDevice(int ordinal, std::string name, std::uint64_t totalMemory);
 
@@ -30,31 +31,24 @@ public:
   std::string backend() const override { return "cuda"; }
   /// The device's total memory.
   std::uint64_t recommendedMaxWorkingSetSize() const override { return totalMemory_; }
-  /// 4 bytes per column (0 for a column count that has no valid stride).
-  std::uint64_t rowBytesFromColumns(std::int64_t columns, DataType dataType) const override;
   /// A stream with its own cuBLAS handle and workspace; null when they cannot be made.
   std::unique_ptr<CommandQueue> newCommandQueue() override;
   /// Device memory (contents undefined until filled), or null.
   std::shared_ptr<Buffer> newBuffer(std::uint64_t length, ResourceOptions options) override;
-  std::unique_ptr<Matrix> newMatrix(std::shared_ptr<Buffer> buffer,
-                                    const MatrixDescriptor& descriptor) override;
-  std::unique_ptr<MatrixMultiplication>
-  newMatrixMultiplication(std::int64_t resultRows, std::int64_t resultColumns,
-                          std::int64_t interiorColumns) override;
 
   /// The seeded fill, by a kernel on the device.
   bool fillUniform(Matrix& matrix, std::uint64_t seed) override;
   /// The bitwise comparison, by a kernel on the device.
   std::optional<std::int64_t> countDifferences(const Matrix& a, const Matrix& b) override;
-  std::string lastFailure() const override { return lastFailure_; }
-
   int ordinal() const { return ordinal_; }
+
+protected:
+  bool accepts(const CudaBuffer& buffer) const override { return buffer.device() == ordinal_; }
 
 private:
   int ordinal_;
   std::string name_;
   std::uint64_t totalMemory_;
-  std::string lastFailure_;
 };
 
 /// For tests and tools: the elements of a CUDA-backend matrix, row by row without padding.

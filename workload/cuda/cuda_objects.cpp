@@ -33,13 +33,6 @@ DeviceMemory::~DeviceMemory() {
   }
 }
 
-bool CudaBuffer::ensureSecond() {
-  if (!second_) {
-    second_ = DeviceMemory::allocate(device_, length_);
-  }
-  return second_ != nullptr;
-}
-
 std::shared_ptr<QueueResources> QueueResources::make(int device, std::string& why) {
   const CublasLibrary* blas = cublasLibrary(&why);
   if (blas == nullptr) {

@@ -2,7 +2,7 @@
 
 // The objects of the CUDA backend, shared by its device and its command buffer.
 
-#include "workload/backend_support.h"
+#include "workload/backend_objects.h"
 #include "workload/cuda/cublas_library.h"
 #include "workload/gpu_device.h"
 
@@ -37,23 +37,19 @@ private:
 /// Device memory of the CUDA backend. Besides its own storage it may hold a second block of
 /// the same length, made when a multiplication whose result aliases an operand is encoded
 /// (see Placement). Between command buffers the contents are always in its own storage.
-class CudaBuffer final : public Buffer {
+class CudaBuffer final : public TwoBlockBuffer<DeviceMemory> {
 public:
   CudaBuffer(int device, std::uint64_t length, std::unique_ptr<DeviceMemory> storage)
-      : device_(device), length_(length), storage_(std::move(storage)) {}
-  std::uint64_t length() const override { return length_; }
-
+      : TwoBlockBuffer(length, std::move(storage)), device_(device) {}
   int device() const { return device_; }
-  std::byte* data() const { return storage_->data(); }
-  std::byte* second() const { return second_ ? second_->data() : nullptr; }
-  /// Makes the second block if there is none yet. False when it cannot be allocated.
-  bool ensureSecond();
+
+protected:
+  std::unique_ptr<DeviceMemory> makeBlock() const override {
+    return DeviceMemory::allocate(device_, length());
+  }
 
 private:
   int device_;
-  std::uint64_t length_;
-  std::unique_ptr<DeviceMemory> storage_;
-  std::unique_ptr<DeviceMemory> second_;
 };
 
 class CudaMatrix final : public BufferMatrix<CudaBuffer> {
