@@ -6,8 +6,6 @@
 #include "workload/matrix_load.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <numeric>
 #include <sstream>
 
@@ -81,31 +79,20 @@ TEST(CpuBackend, MisuseEndsAsACommandBufferErrorAndImpossibleObjectsAreRefused) 
   EXPECT_TRUE(commandBuffer->error()) << "matrix of another device";
   EXPECT_TRUE(cpu.backend.square(*m, 1, 5)) << "kernel larger than the matrix";
   EXPECT_EQ(cpu.device.countDifferences(*m, *foreign), std::nullopt);
-
-  auto buffer = cpu.device.newBuffer(64, ResourceOptions::storageModePrivate);
   EXPECT_EQ(cpu.device.newBuffer(UINT64_MAX, ResourceOptions::storageModePrivate), nullptr);
+  auto buffer = cpu.device.newBuffer(64, ResourceOptions::storageModePrivate);
   EXPECT_EQ(cpu.device.newMatrix(buffer, {5, 4, 16, DataType::float32}), nullptr) << "too small";
-  EXPECT_EQ(cpu.device.newMatrix(buffer, {2, 2, 10, DataType::float32}), nullptr) << "odd stride";
-  EXPECT_EQ(cpu.device.newMatrixMultiplication(4, std::int64_t{1} << 31, 4), nullptr);
 }
 
 TEST(CpuBackend, NamesItselfAfterTheProcessorAndSizesByThreads) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"processor\t: 0\nmodel\t\t: 1\nmodel name\t: Example 9000  \n\nmodel name\t: Second\n",
-       "Example 9000"},
-      {"processor : 0\nBogoMIPS : 50\n", ""}, // no model name (some ARM kernels)
-  };
-  for (const auto& [text, expected] : cases) {
-    std::istringstream in(text);
-    EXPECT_EQ(modelNameFromCpuInfo(in), expected) << text;
-  }
-  const auto file = std::filesystem::path(::testing::TempDir()) / "ventaro-cpuinfo-test";
-  std::ofstream(file) << cases[0].first;
-  const CpuDevice device(CpuDeviceOptions{file.string(), 3});
-  std::filesystem::remove(file);
-  EXPECT_EQ(device.name(), "Example 9000");
+  std::istringstream cpuInfo("processor\t: 0\nmodel\t\t: 1\nmodel name\t: Example 9000  \n\n"
+                             "model name\t: Second\n");
+  EXPECT_EQ(modelNameFromCpuInfo(cpuInfo), "Example 9000");
+  std::istringstream withoutName("processor : 0\nBogoMIPS : 50\n"); // some ARM kernels
+  EXPECT_EQ(modelNameFromCpuInfo(withoutName), "");
+  const CpuDevice device(CpuDeviceOptions{"/nonexistent", 3});
+  EXPECT_EQ(device.name(), "CPU");
   EXPECT_EQ(device.recommendedMaxWorkingSetSize(), 3 * (std::uint64_t{64} << 20));
-  EXPECT_EQ(CpuDevice(CpuDeviceOptions{"/nonexistent", 1}).name(), "CPU");
 }
 
 } // namespace

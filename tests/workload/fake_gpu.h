@@ -6,7 +6,6 @@
 
 #include "workload/gpu_device.h"
 
-#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -23,17 +22,16 @@ public:
   std::optional<gpu::CommandError> commandError; // every command buffer's, once completed
   std::string refuse; // the call ("newBuffer", "fillUniform", ...) that answers null / false
   std::int64_t differences = 0; // what countDifferences answers (a planted fault when not 0)
-  std::function<void()> onCommit, onWait; // run inside commit and waitUntilCompleted
+  // Run inside commit and waitUntilCompleted of a command buffer holding the load's own
+  // multiplications (one matrix as every operand), not of the one for the first product.
+  std::function<void()> onCommit, onWait;
 
-  // Calls with their arguments, in order, e.g. "newBuffer 65536 32"; a run of encodes is one
-  // "encode", so that the record does not grow with their number.
+  // Calls with their arguments, in order, e.g. "newBuffer 65536 private"; a run of encodes is
+  // one "encode", so that the record does not grow with their number.
   std::vector<std::string> calls;
-  std::int64_t encodes = 0;
-  std::int64_t distinctOperandEncodes = 0; // left, right and result not all one matrix
+  std::int64_t encodes = 0;      // of the one matrix by itself
+  std::int64_t otherEncodes = 0; // left, right and result not all one matrix
 
-  std::size_t count(const std::string& call) const {
-    return static_cast<std::size_t>(std::count(calls.begin(), calls.end(), call));
-  }
   void record(const std::string& call) {
     if (call != "encode" || calls.empty() || calls.back() != "encode") {
       calls.push_back(call);
@@ -91,25 +89,22 @@ private:
   };
   struct CommandBuffer final : gpu::CommandBuffer, Part {
     using Part::Part;
-    void commit() override {
-      device.record("commit");
-      committed = true;
-      if (device.onCommit) {
-        device.onCommit();
-      }
-    }
+    void commit() override { run("commit", device.onCommit); }
     void waitUntilCompleted() override {
-      device.record("waitUntilCompleted");
-      if (device.onWait) {
-        device.onWait();
-      }
+      run("waitUntilCompleted", device.onWait);
       completed = true;
+    }
+    void run(const std::string& call, const std::function<void()>& hook) const {
+      device.record(call);
+      if (ofTheLoad && hook) {
+        hook();
+      }
     }
     std::optional<gpu::CommandError> error() const override {
       device.record("error");
       return completed ? device.commandError : std::nullopt;
     }
-    bool committed = false, completed = false;
+    bool ofTheLoad = false, completed = false;
   };
   struct Queue final : gpu::CommandQueue, Part {
     using Part::Part;
@@ -119,11 +114,13 @@ private:
   };
   struct Kernel final : gpu::MatrixMultiplication, Part {
     using Part::Part;
-    void encodeToCommandBuffer(gpu::CommandBuffer& /*commandBuffer*/, gpu::Matrix& left,
+    void encodeToCommandBuffer(gpu::CommandBuffer& commandBuffer, gpu::Matrix& left,
                                gpu::Matrix& right, gpu::Matrix& result) override {
       device.record("encode");
-      ++device.encodes;
-      device.distinctOperandEncodes += &left != &right || &right != &result ? 1 : 0;
+      const bool ofTheLoad = &left == &right && &right == &result;
+      ++(ofTheLoad ? device.encodes : device.otherEncodes);
+      // Every command buffer a fake device hands out is one of its own.
+      static_cast<CommandBuffer&>(commandBuffer).ofTheLoad |= ofTheLoad;
     }
   };
 
@@ -142,17 +139,9 @@ class FakeGpuPlatform : public gpu::GpuPlatform {
 public:
   std::vector<std::shared_ptr<gpu::Device>> gpus; // what copyAllDevices returns
   std::shared_ptr<FakeDevice> defaultDevice = std::make_shared<FakeDevice>(); // may be null
-  int allDevicesRequests = 0;
-  int defaultDeviceRequests = 0;
 
-  std::vector<std::shared_ptr<gpu::Device>> copyAllDevices() override {
-    ++allDevicesRequests;
-    return gpus;
-  }
-  std::shared_ptr<gpu::Device> createSystemDefaultDevice() override {
-    ++defaultDeviceRequests;
-    return defaultDevice;
-  }
+  std::vector<std::shared_ptr<gpu::Device>> copyAllDevices() override { return gpus; }
+  std::shared_ptr<gpu::Device> createSystemDefaultDevice() override { return defaultDevice; }
 };
 
 } // namespace ventaro::testing
