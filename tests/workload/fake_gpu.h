@@ -83,22 +83,17 @@ private:
     std::uint64_t bytes;
   };
   struct Matrix final : gpu::Matrix, Part {
-    Matrix(FakeDevice& d, const gpu::MatrixDescriptor& described) : Part(d), m(described) {}
-    const gpu::MatrixDescriptor& descriptor() const override { return m; }
-    gpu::MatrixDescriptor m;
+    Matrix(FakeDevice& d, const gpu::MatrixDescriptor& m) : Part(d), layout(m) {}
+    const gpu::MatrixDescriptor& descriptor() const override { return layout; }
+    gpu::MatrixDescriptor layout;
   };
   struct CommandBuffer final : gpu::CommandBuffer, Part {
     using Part::Part;
     void commit() override { run("commit", device.onCommit); }
-    void waitUntilCompleted() override {
-      run("waitUntilCompleted", device.onWait);
-      completed = true;
-    }
-    void run(const std::string& call, const std::function<void()>& hook) const {
+    void waitUntilCompleted() override { completed = run("waitUntilCompleted", device.onWait); }
+    bool run(const std::string& call, const std::function<void()>& hook) const {
       device.record(call);
-      if (ofTheLoad && hook) {
-        hook();
-      }
+      return !ofTheLoad || !hook || (hook(), true);
     }
     std::optional<gpu::CommandError> error() const override {
       device.record("error");
