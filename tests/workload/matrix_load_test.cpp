@@ -9,16 +9,15 @@ namespace {
 
 constexpr std::int64_t int64Max = std::numeric_limits<std::int64_t>::max();
 
-// A fake device whose load takes `elapsed` virtual seconds from commit to the end of the
-// wait, timed by a clock that moves only then and notes each reading among the calls.
+// A fake device whose load takes `elapsed` virtual seconds, all at commit, timed by a clock
+// that moves only then and notes each reading among the calls.
 struct TimedLoad {
   testing::FakeDevice device;
   double now = 1000.0;
   double elapsed = 1.0;
 
   TimedLoad() {
-    device.onCommit = [this] { now += elapsed / 2; };
-    device.onWait = [this] { now += elapsed / 2; };
+    device.onCommit = [this] { now += elapsed; };
   }
   LoadOutcome run(std::int64_t dimension, std::int64_t repetitions) {
     return runMatrixLoad(device, dimension, repetitions, [this] {
