@@ -1,11 +1,9 @@
 #include "bench/library_reference.h"
+#include "workload/cuda/cublas_library.h"
 
 #include <algorithm>
 #include <chrono>
-#include <cublas_v2.h>
 #include <cuda_runtime_api.h>
-#include <random>
-#include <vector>
 
 namespace ventaro::bench {
 namespace {
@@ -24,9 +22,10 @@ struct DeviceFloats {
 };
 
 struct Handle {
+  const gpu::cuda::CublasLibrary* blas = gpu::cuda::cublasLibrary();
   cublasHandle_t handle = nullptr;
   Handle() {
-    if (cublasCreate(&handle) != CUBLAS_STATUS_SUCCESS) {
+    if (blas == nullptr || blas->create(&handle) != CUBLAS_STATUS_SUCCESS) {
       handle = nullptr;
     }
   }
@@ -34,10 +33,21 @@ struct Handle {
   Handle& operator=(const Handle&) = delete;
   ~Handle() {
     if (handle != nullptr) {
-      cublasDestroy(handle);
+      blas->destroy(handle);
     }
   }
 };
+
+// FP32 lanes per SM by compute capability.
+int fp32LanesPerSm(int major, int minor) {
+  if (major >= 8 && !(major == 8 && minor == 0)) {
+    return 128; // 8.6, 8.7, 8.9, 9.x, 10.x, 12.x
+  }
+  if (major == 6 && minor != 0) {
+    return 128;
+  }
+  return 64; // 6.0, 7.x, 8.0
+}
 
 } // namespace
 
@@ -49,25 +59,21 @@ std::optional<double> cublasGflops(int dimension, int count, int repeats) {
     return std::nullopt;
   }
   const auto n = static_cast<std::size_t>(dimension);
-  std::vector<float> host(n * n);
-  std::mt19937 random(7);
-  std::uniform_real_distribution<float> uniform(-1.0f, 1.0f);
-  std::generate(host.begin(), host.end(), [&] { return uniform(random); });
-
-  DeviceFloats a(n * n), b(n * n), c(n * n);
+  const std::vector<float> host = loadOperands(dimension);
+  DeviceFloats a(n * n), c(n * n);
   Handle blas;
-  if (a.data == nullptr || b.data == nullptr || c.data == nullptr || blas.handle == nullptr ||
+  if (a.data == nullptr || c.data == nullptr || blas.handle == nullptr ||
       cudaMemcpy(a.data, host.data(), n * n * sizeof(float), cudaMemcpyHostToDevice) !=
           cudaSuccess ||
-      cudaMemcpy(b.data, host.data(), n * n * sizeof(float), cudaMemcpyHostToDevice) !=
-          cudaSuccess ||
-      cublasSetMathMode(blas.handle, CUBLAS_DEFAULT_MATH) != CUBLAS_STATUS_SUCCESS) {
+      blas.blas->setMathMode(blas.handle, CUBLAS_DEFAULT_MATH) != CUBLAS_STATUS_SUCCESS) {
     return std::nullopt;
   }
   const float alpha = 1.0f, beta = 0.0f;
   auto multiply = [&] {
-    return cublasSgemm(blas.handle, CUBLAS_OP_N, CUBLAS_OP_N, dimension, dimension, dimension,
-                       &alpha, a.data, dimension, b.data, dimension, &beta, c.data, dimension);
+    return blas.blas->gemmEx(blas.handle, CUBLAS_OP_N, CUBLAS_OP_N, dimension, dimension, dimension,
+                             &alpha, a.data, CUDA_R_32F, dimension, a.data, CUDA_R_32F, dimension,
+                             &beta, c.data, CUDA_R_32F, dimension, CUBLAS_COMPUTE_32F,
+                             CUBLAS_GEMM_DEFAULT);
   };
   if (multiply() != CUBLAS_STATUS_SUCCESS || cudaDeviceSynchronize() != cudaSuccess) {
     return std::nullopt;
@@ -86,6 +92,22 @@ std::optional<double> cublasGflops(int dimension, int count, int repeats) {
     best = std::max(best, multiplicationGflops(dimension, count, elapsed));
   }
   return best;
+}
+
+std::optional<double> cudaPeakGflops(std::string& what) {
+  int sms = 0, major = 0, minor = 0, clockKhz = 0;
+  if (cudaDeviceGetAttribute(&sms, cudaDevAttrMultiProcessorCount, 0) != cudaSuccess ||
+      cudaDeviceGetAttribute(&major, cudaDevAttrComputeCapabilityMajor, 0) != cudaSuccess ||
+      cudaDeviceGetAttribute(&minor, cudaDevAttrComputeCapabilityMinor, 0) != cudaSuccess ||
+      cudaDeviceGetAttribute(&clockKhz, cudaDevAttrClockRate, 0) != cudaSuccess) {
+    cudaGetLastError();
+    return std::nullopt;
+  }
+  const int lanes = fp32LanesPerSm(major, minor);
+  what = std::to_string(sms) + " SMs, compute capability " + std::to_string(major) + "." +
+         std::to_string(minor) + ", " + std::to_string(lanes) + " FP32 lanes per SM, " +
+         std::to_string(clockKhz / 1000) + " MHz";
+  return static_cast<double>(sms) * lanes * 2.0 * clockKhz / 1e6;
 }
 
 } // namespace ventaro::bench

@@ -1,6 +1,7 @@
 // ventaro-bench: the matrix load's throughput through each backend that was built, next to
-// the plain library call it stands on and, for the processor, its FMA peak. One line per
-// backend:  cpu: load N GFLOPS, library N GFLOPS, ratio R, peak N GFLOPS
+// the plain library call it stands on and the device's FP32 peak (measured FMA chains for
+// the processor, SMs × lanes × 2 × clock for a CUDA device). One line per backend:
+//   cpu: load N GFLOPS, library N GFLOPS, ratio R, peak N GFLOPS
 
 #include "bench/fma_peak.h"
 #include "bench/library_reference.h"
@@ -80,7 +81,13 @@ std::int64_t loadGflops(ventaro::gpu::Device& device, int dimension, int count, 
   ventaro::runMatrixLoad(device, dimension, 1);
   std::int64_t best = 0;
   for (int r = 0; r < repeats; ++r) {
-    best = std::max(best, ventaro::runMatrixLoad(device, dimension, count));
+    const ventaro::LoadOutcome outcome = ventaro::runMatrixLoad(device, dimension, count);
+    if (outcome.failed() || outcome.wrongResults()) {
+      std::fprintf(stderr, "load on %s: %s\n", device.name().c_str(),
+                   outcome.failure.value_or("the results were wrong").c_str());
+      return 0;
+    }
+    best = std::max(best, outcome.gflops);
   }
   return best;
 }
@@ -122,11 +129,14 @@ int main(int argc, char** argv) {
   if (!gpus.empty()) {
     ventaro::gpu::Device& gpu = *gpus.front();
     const int gpuCount = countFor(*options, gpu);
-    std::printf("# cuda: %s; %d x %d, %d multiplications\n", gpu.name().c_str(), n, n, gpuCount);
+    std::string figures;
+    const std::optional<double> gpuPeak = ventaro::bench::cudaPeakGflops(figures);
+    std::printf("# cuda: %s, %s; %d x %d, %d multiplications\n", gpu.name().c_str(),
+                figures.c_str(), n, n, gpuCount);
     const std::int64_t gpuLoad = loadGflops(gpu, n, gpuCount, options->repeats);
     const std::optional<double> gpuLibrary =
         ventaro::bench::cublasGflops(n, gpuCount, options->repeats);
-    printLine("cuda", gpuLoad, gpuLibrary.value_or(0.0), std::nullopt);
+    printLine("cuda", gpuLoad, gpuLibrary.value_or(0.0), gpuPeak);
   }
   return 0;
 }

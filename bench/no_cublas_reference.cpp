@@ -7,4 +7,8 @@ std::optional<double> cublasGflops(int, int, int) {
   return std::nullopt;
 }
 
+std::optional<double> cudaPeakGflops(std::string&) {
+  return std::nullopt;
+}
+
 } // namespace ventaro::bench

@@ -1,6 +1,7 @@
 #include "workload/backend_support.h"
 
 #include <climits>
+#include <cstddef>
 
 namespace ventaro::gpu {
 
@@ -43,6 +44,35 @@ bool coversBuffer(const GemmSizes& sizes, const MatrixDescriptor& layout, std::u
   return sizes.rows == layout.rows && sizes.columns == layout.columns &&
          layout.rowBytes == sizeof(float) * static_cast<std::uint64_t>(layout.columns) &&
          static_cast<std::uint64_t>(layout.rows) * layout.rowBytes == length;
+}
+
+Placement placementOf(const GemmSizes& sizes, bool resultSharesAnOperand,
+                      const MatrixDescriptor& result, std::uint64_t resultLength) {
+  if (!resultSharesAnOperand) {
+    return Placement::direct;
+  }
+  return coversBuffer(sizes, result, resultLength) ? Placement::swapIn : Placement::copyIn;
+}
+
+std::vector<float> readElements(const std::byte* storage, const MatrixDescriptor& layout,
+                                PitchedCopy copy) {
+  const auto columns = static_cast<std::size_t>(layout.columns);
+  std::vector<float> elements(static_cast<std::size_t>(layout.rows) * columns);
+  if (!copy(elements.data(), columns * sizeof(float), storage, layout.rowBytes,
+            columns * sizeof(float), static_cast<std::size_t>(layout.rows))) {
+    return {};
+  }
+  return elements;
+}
+
+bool writeElements(std::byte* storage, const MatrixDescriptor& layout,
+                   std::span<const float> elements, PitchedCopy copy) {
+  const auto columns = static_cast<std::size_t>(layout.columns);
+  if (elements.size() != static_cast<std::size_t>(layout.rows) * columns) {
+    return false;
+  }
+  return copy(storage, layout.rowBytes, elements.data(), columns * sizeof(float),
+              columns * sizeof(float), static_cast<std::size_t>(layout.rows));
 }
 
 void RecordingCommandBuffer::fail(std::string message) {

@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace ventaro::gpu {
 
@@ -43,18 +45,6 @@ bool holdsMultiplication(const GemmSizes& sizes, const MatrixDescriptor& left,
 /// Whether a result of `layout` computed at `sizes` covers all `length` bytes of its buffer,
 /// with no padding and nothing left outside it.
 bool coversBuffer(const GemmSizes& sizes, const MatrixDescriptor& layout, std::uint64_t length);
-
-/// A multiplication kernel of `Kernel`, made from its sizes; null when any of them is not a
-/// positive int.
-template <class Kernel>
-std::unique_ptr<MatrixMultiplication> makeMultiplication(std::int64_t rows, std::int64_t columns,
-                                                         std::int64_t interior) {
-  const std::optional<GemmSizes> sizes = gemmSizes(rows, columns, interior);
-  if (!sizes) {
-    return nullptr;
-  }
-  return std::make_unique<Kernel>(*sizes);
-}
 
 /// A matrix of a backend over that backend's buffer.
 template <class BackendBuffer> class BufferMatrix : public Matrix {
@@ -100,6 +90,51 @@ encodingOf(CommandBuffer& commandBuffer, Matrix& left, Matrix& right, Matrix& re
   return Encoding<BackendCommandBuffer, BackendMatrix>{buffer, a, b, c};
 }
 
+/// Where a multiplication writes its product. BLAS never sees a result that overlaps an
+/// operand: such a product goes to the result buffer's second block and is moved into the
+/// result once the run of identical multiplications it belongs to has ended, so that every
+/// multiplication of the run computes the same product of the same operands.
+enum class Placement {
+  direct, // straight into the result
+  swapIn, // into the second block, which then becomes the buffer's storage
+  copyIn, // into the second block, whose product rows are then copied into the result
+};
+
+/// The placement of result = left × right at `sizes`, given whether the result's buffer is
+/// the buffer of either operand.
+Placement placementOf(const GemmSizes& sizes, bool resultSharesAnOperand,
+                      const MatrixDescriptor& result, std::uint64_t resultLength);
+
+/// Copies `rows` rows of `width` bytes between two pitched places (one of them the backend's
+/// memory, the other the host's). False when the copy fails.
+using PitchedCopy = bool (*)(void* to, std::size_t toPitch, const void* from, std::size_t fromPitch,
+                             std::size_t width, std::size_t rows);
+
+/// The elements of a matrix of `layout` at `storage`, row by row without padding; empty
+/// when the copy fails.
+std::vector<float> readElements(const std::byte* storage, const MatrixDescriptor& layout,
+                                PitchedCopy copy);
+
+/// Writes `elements` (row by row without padding) into a matrix of `layout` at `storage`.
+/// False, with nothing written, when the count is not rows × columns, or when the copy fails.
+bool writeElements(std::byte* storage, const MatrixDescriptor& layout,
+                   std::span<const float> elements, PitchedCopy copy);
+
+/// readElements for a matrix of one backend; empty for a matrix of another.
+template <class BackendMatrix>
+std::vector<float> readMatrixOf(const Matrix& matrix, PitchedCopy copy) {
+  const auto* own = dynamic_cast<const BackendMatrix*>(&matrix);
+  return own != nullptr ? readElements(own->buffer().data(), own->descriptor(), copy)
+                        : std::vector<float>{};
+}
+
+/// writeElements for a matrix of one backend; false for a matrix of another.
+template <class BackendMatrix>
+bool writeMatrixOf(Matrix& matrix, std::span<const float> elements, PitchedCopy copy) {
+  auto* own = dynamic_cast<BackendMatrix*>(&matrix);
+  return own != nullptr && writeElements(own->buffer().data(), own->descriptor(), elements, copy);
+}
+
 /// A command buffer that keeps its first error and is committed at most once.
 class RecordingCommandBuffer : public CommandBuffer {
 public:
@@ -119,6 +154,40 @@ protected:
 private:
   std::optional<CommandError> error_;
   bool committed_ = false;
+};
+
+/// The multiplication kernel of a backend: checks that the command buffer and the matrices
+/// are the backend's and large enough, then hands the multiplication to the command buffer,
+/// whose `encode(sizes, left, right, result)` makes any further check of its own.
+template <class BackendCommandBuffer, class BackendMatrix>
+class BackendMultiplication final : public MatrixMultiplication {
+public:
+  explicit BackendMultiplication(GemmSizes sizes) : sizes_(sizes) {}
+
+  /// A kernel of these sizes; null when any of them is not a positive int.
+  static std::unique_ptr<MatrixMultiplication> make(std::int64_t rows, std::int64_t columns,
+                                                    std::int64_t interior) {
+    const std::optional<GemmSizes> sizes = gemmSizes(rows, columns, interior);
+    return sizes ? std::make_unique<BackendMultiplication>(*sizes) : nullptr;
+  }
+
+  void encodeToCommandBuffer(CommandBuffer& commandBuffer, Matrix& left, Matrix& right,
+                             Matrix& result) override {
+    const auto encoding =
+        encodingOf<BackendCommandBuffer, BackendMatrix>(commandBuffer, left, right, result);
+    if (!encoding) {
+      return;
+    }
+    const auto [buffer, a, b, c] = *encoding;
+    if (!holdsMultiplication(sizes_, a->descriptor(), b->descriptor(), c->descriptor())) {
+      buffer->fail("matrix smaller than the multiplication");
+      return;
+    }
+    buffer->encode(sizes_, *a, *b, *c);
+  }
+
+private:
+  GemmSizes sizes_;
 };
 
 } // namespace ventaro::gpu

@@ -12,11 +12,11 @@
 
 namespace ventaro::gpu {
 
-/// Element type of a matrix. The value is the one the display layer uses for a 32-bit float.
-enum class DataType : std::uint32_t { float32 = 0x10000020 };
+/// Element type of a matrix.
+enum class DataType { float32 };
 
-/// Resource options of a new buffer. Private storage is GPU-only memory.
-enum class ResourceOptions : std::uint64_t { storageModePrivate = 32 };
+/// Where a new buffer lives. Private storage is memory only the device computes on.
+enum class ResourceOptions { storageModePrivate };
 
 /// The error a command buffer ended with.
 struct CommandError {
@@ -36,6 +36,7 @@ struct MatrixDescriptor {
   std::int64_t columns = 0;
   std::uint64_t rowBytes = 0;
   DataType dataType = DataType::float32;
+  bool operator==(const MatrixDescriptor&) const = default;
 };
 
 /// A matrix over a buffer with a descriptor. Keeps its buffer alive.
@@ -99,6 +100,16 @@ public:
   virtual std::unique_ptr<MatrixMultiplication>
   newMatrixMultiplication(std::int64_t resultRows, std::int64_t resultColumns,
                           std::int64_t interiorColumns) = 0;
+  /// Fills `matrix` with the pseudo-random values of `seed` (uniformValue in
+  /// workload/uniform_values.h, element by element in row order), finished on the device when
+  /// it returns. False when it fails; lastFailure() says why.
+  virtual bool fillUniform(Matrix& matrix, std::uint64_t seed) = 0;
+  /// The number of elements of two matrices of one layout whose raw bits differ; none when
+  /// they cannot be compared (lastFailure() says why).
+  virtual std::optional<std::int64_t> countDifferences(const Matrix& a, const Matrix& b) = 0;
+  /// Why the last call that failed on this device failed, in the words of the library below
+  /// where there is one; empty when nothing failed or there is nothing to say.
+  virtual std::string lastFailure() const = 0;
 };
 
 /// The machine's devices. The process-wide instance comes from systemGpuPlatform(); tests

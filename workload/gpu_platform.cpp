@@ -10,8 +10,10 @@
 
 namespace ventaro::gpu {
 
-BackendPlatform::BackendPlatform(GpuLister listGpus, CpuDeviceMaker makeCpuDevice)
-    : listGpus_(std::move(listGpus)), makeCpuDevice_(std::move(makeCpuDevice)) {}
+BackendPlatform::BackendPlatform(GpuLister listGpus, CpuDeviceMaker makeCpuDevice,
+                                 GpuLister listUsableGpus)
+    : listGpus_(std::move(listGpus)), makeCpuDevice_(std::move(makeCpuDevice)),
+      listUsableGpus_(listUsableGpus ? std::move(listUsableGpus) : listGpus_) {}
 
 std::vector<std::shared_ptr<Device>> BackendPlatform::copyAllDevices() {
   return listGpus_();
@@ -20,7 +22,7 @@ std::vector<std::shared_ptr<Device>> BackendPlatform::copyAllDevices() {
 std::shared_ptr<Device> BackendPlatform::createSystemDefaultDevice() {
   std::lock_guard lock(mutex_);
   if (!defaultDevice_) {
-    std::vector<std::shared_ptr<Device>> gpus = listGpus_();
+    std::vector<std::shared_ptr<Device>> gpus = listUsableGpus_();
     defaultDevice_ = gpus.empty() ? makeCpuDevice_() : gpus.front();
   }
   return defaultDevice_;
@@ -36,7 +38,14 @@ GpuPlatform& systemGpuPlatform() {
         return std::vector<std::shared_ptr<Device>>{};
 #endif
       },
-      [] { return std::make_shared<cpu::CpuDevice>(); });
+      [] { return std::make_shared<cpu::CpuDevice>(); },
+      [] {
+#ifdef VENTARO_HAVE_CUDA
+        return cuda::usableCudaDevices();
+#else
+        return std::vector<std::shared_ptr<Device>>{};
+#endif
+      });
   return platform;
 }
 

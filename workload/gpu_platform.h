@@ -17,9 +17,11 @@ public:
   using GpuLister = std::function<std::vector<std::shared_ptr<Device>>()>;
   using CpuDeviceMaker = std::function<std::shared_ptr<Device>()>;
 
-  /// `listGpus` lists the GPUs (it may be asked more than once); `makeCpuDevice` is called
-  /// at most once, the first time the default device is asked for on a machine without GPUs.
-  BackendPlatform(GpuLister listGpus, CpuDeviceMaker makeCpuDevice);
+  /// `listGpus` lists the GPUs (it may be asked more than once); `listUsableGpus` (default:
+  /// `listGpus`) those a load can run on, asked once for the default device; `makeCpuDevice`
+  /// is called at most once, the first time the default device is asked for where no GPU is
+  /// usable.
+  BackendPlatform(GpuLister listGpus, CpuDeviceMaker makeCpuDevice, GpuLister listUsableGpus = {});
 
   std::vector<std::shared_ptr<Device>> copyAllDevices() override;
   /// The first GPU, else the CPU device; chosen once, then the same object every time.
@@ -28,6 +30,7 @@ public:
 private:
   GpuLister listGpus_;
   CpuDeviceMaker makeCpuDevice_;
+  GpuLister listUsableGpus_;
   std::mutex mutex_;
   std::shared_ptr<Device> defaultDevice_;
 };

@@ -1,10 +1,13 @@
 #include "workload/matrix_load.h"
 
+#include "workload/uniform_values.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <string>
 
 namespace ventaro {
 namespace {
@@ -55,50 +58,77 @@ std::int64_t gflopsFigure(std::int64_t operations, double elapsedSeconds) {
   return static_cast<std::int64_t>(figure);
 }
 
-std::int64_t runMatrixLoad(gpu::Device& device, std::int64_t dimension, std::int64_t repetitions) {
+LoadOutcome runMatrixLoad(gpu::Device& device, std::int64_t dimension, std::int64_t repetitions) {
   return runMatrixLoad(device, dimension, repetitions, steadySeconds);
 }
 
-std::int64_t runMatrixLoad(gpu::Device& device, std::int64_t dimension, std::int64_t repetitions,
-                           const MonotonicClock& now) {
-  const std::int64_t count = effectiveRepetitions(dimension, repetitions);
-  if (count == 0) {
-    return 0;
+LoadOutcome runMatrixLoad(gpu::Device& device, std::int64_t dimension, std::int64_t repetitions,
+                          const MonotonicClock& now) {
+  LoadOutcome outcome;
+  outcome.dimension = dimension;
+  outcome.multiplications = effectiveRepetitions(dimension, repetitions);
+  const auto failed = [&](const std::string& what) {
+    const std::string detail = device.lastFailure();
+    outcome.failure = detail.empty() ? what : what + ": " + detail;
+    return outcome;
+  };
+  if (outcome.multiplications == 0) {
+    return failed("nothing to compute for dimension " + std::to_string(dimension) +
+                  " and repetitions " + std::to_string(repetitions));
   }
 
-  std::unique_ptr<gpu::CommandQueue> queue = device.newCommandQueue();
+  const std::unique_ptr<gpu::CommandQueue> queue = device.newCommandQueue();
   if (!queue) {
-    return 0;
+    return failed("cannot make a command queue");
   }
-  std::unique_ptr<gpu::CommandBuffer> commandBuffer = queue->commandBuffer();
+  const std::unique_ptr<gpu::CommandBuffer> commandBuffer = queue->commandBuffer();
   if (!commandBuffer) {
-    return 0;
+    return failed("cannot make a command buffer");
   }
 
   const std::uint64_t rowBytes = device.rowBytesFromColumns(dimension, gpu::DataType::float32);
   const auto rows = static_cast<std::uint64_t>(dimension);
   // The length must be a valid signed 64-bit product, and the stride wide enough for a row.
   if (rowBytes / 4 < rows || rowBytes > static_cast<std::uint64_t>(int64Max) / rows) {
-    return 0;
+    return failed("no valid row stride for " + std::to_string(dimension) + " columns");
   }
-  std::shared_ptr<gpu::Buffer> buffer =
-      device.newBuffer(rows * rowBytes, gpu::ResourceOptions::storageModePrivate);
-  if (!buffer) {
-    return 0;
-  }
-
   const gpu::MatrixDescriptor descriptor{dimension, dimension, rowBytes, gpu::DataType::float32};
-  std::unique_ptr<gpu::Matrix> matrix = device.newMatrix(buffer, descriptor);
-  if (!matrix) {
-    return 0;
+  // The matrix of the load and the reference its last product is checked against.
+  std::unique_ptr<gpu::Matrix> matrix;
+  std::unique_ptr<gpu::Matrix> reference;
+  for (std::unique_ptr<gpu::Matrix>* made : {&matrix, &reference}) {
+    std::shared_ptr<gpu::Buffer> buffer =
+        device.newBuffer(rows * rowBytes, gpu::ResourceOptions::storageModePrivate);
+    if (!buffer) {
+      return failed("cannot allocate " + std::to_string(rows * rowBytes) + " bytes for a matrix");
+    }
+    *made = device.newMatrix(buffer, descriptor);
+    if (!*made) {
+      return failed("cannot make a matrix");
+    }
   }
-  std::unique_ptr<gpu::MatrixMultiplication> kernel =
+  const std::unique_ptr<gpu::MatrixMultiplication> kernel =
       device.newMatrixMultiplication(dimension, dimension, dimension);
   if (!kernel) {
-    return 0;
+    return failed("cannot make a multiplication kernel");
+  }
+  if (!device.fillUniform(*matrix, gpu::loadSeed)) {
+    return failed("cannot fill the matrix");
+  }
+  // The first product, computed before the clock: it also loads whatever the library loads
+  // on first use.
+  const std::unique_ptr<gpu::CommandBuffer> setUp = queue->commandBuffer();
+  if (!setUp) {
+    return failed("cannot make a command buffer");
+  }
+  kernel->encodeToCommandBuffer(*setUp, *matrix, *matrix, *reference);
+  setUp->commit();
+  setUp->waitUntilCompleted();
+  if (const std::optional<gpu::CommandError> error = setUp->error()) {
+    return failed("first product: " + error->message);
   }
 
-  for (std::int64_t i = 1; i <= count; ++i) {
+  for (std::int64_t i = 0; i < outcome.multiplications; ++i) {
     kernel->encodeToCommandBuffer(*commandBuffer, *matrix, *matrix, *matrix);
   }
 
@@ -107,17 +137,20 @@ std::int64_t runMatrixLoad(gpu::Device& device, std::int64_t dimension, std::int
   commandBuffer->waitUntilCompleted();
   const double t1 = now();
 
-  const bool failed = commandBuffer->error().has_value();
-  buffer.reset();
-  commandBuffer.reset();
-  queue.reset();
-  matrix.reset();
-  kernel.reset();
-  if (failed) {
-    return 0;
+  if (const std::optional<gpu::CommandError> error = commandBuffer->error()) {
+    return failed(error->message);
   }
+  const std::optional<std::int64_t> differences = device.countDifferences(*matrix, *reference);
+  if (!differences) {
+    return failed("cannot compare the last product with the first");
+  }
+  outcome.check = *differences == 0 ? ResultCheck::passed : ResultCheck::failed;
+  outcome.mismatchedValues = *differences;
+  outcome.seconds = t1 - t0;
   // count × 2 × dimension³ fits in 64 bits by the choice of count.
-  return gflopsFigure(operationsPerMultiplication(dimension) * count, t1 - t0);
+  outcome.gflops =
+      gflopsFigure(operationsPerMultiplication(dimension) * outcome.multiplications, t1 - t0);
+  return outcome;
 }
 
 } // namespace ventaro

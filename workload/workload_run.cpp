@@ -1,8 +1,10 @@
 #include "workload/workload_run.h"
 
+#include "platform/display_text.h"
 #include "workload/gpu_display_name.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <utility>
@@ -32,8 +34,8 @@ NotificationContent startContent(RunKind runKind) {
 
 std::int64_t workloadRepetitions(std::uint64_t recommendedWorkingSet, std::int64_t stressLevel) {
   const auto units = static_cast<std::int64_t>(recommendedWorkingSet >> kWorkingSetUnitShift);
-  const std::int64_t quotient = saturatingProduct(units, stressLevel) / 100;
-  return std::clamp<std::int64_t>(quotient, 1, maxLoadRepetitions);
+  // The load caps what it encodes; the sizing only keeps the count at least 1.
+  return std::max<std::int64_t>(saturatingProduct(units, stressLevel) / 100, 1);
 }
 
 void startWorkloadRun(const WorkloadServices& services, std::int64_t stressLevel, RunKind runKind,
@@ -69,18 +71,35 @@ void finishWorkloadRun(const WorkloadPlan& plan) {
   plan.center->removeDeliveredNotifications({kStartNoticeIdentifier});
 
   LoadOutcome outcome;
-  outcome.dimension = plan.dimension;
-  outcome.gflops = plan.device ? runMatrixLoad(*plan.device, plan.dimension, plan.repetitions) : 0;
-  const std::int64_t gflops = outcome.gflops;
+  if (plan.device) {
+    outcome = runMatrixLoad(*plan.device, plan.dimension, plan.repetitions);
+  } else {
+    outcome.dimension = plan.dimension;
+    outcome.failure = "no compute device";
+  }
 
   if (plan.runKind == RunKind::benchmark) {
     plan.content->title = gpuDisplayName(*plan.gpuPlatform);
-    plan.content->body = "Ventaro measured " + std::to_string(gflops) + " GFLOPS.";
+    plan.content->body = "Ventaro measured " + std::to_string(outcome.gflops) + " GFLOPS.";
+    if (outcome.wrongResults()) {
+      plan.content->body += " The results were wrong.";
+    }
     plan.center->add(kResultNoticeIdentifier, *plan.content);
+  }
+  if (outcome.failed()) {
+    std::fprintf(stderr, "ventaro: load failed: %s\n", displayText(*outcome.failure).c_str());
+  } else if (outcome.wrongResults()) {
+    std::fprintf(stderr,
+                 "ventaro: the results were wrong: %lld values of the last product "
+                 "differed from the first\n",
+                 static_cast<long long>(outcome.mismatchedValues));
   }
 
   if (plan.reportRun) {
     plan.reportRun(RunReport{plan.runKind, plan.device, outcome});
+  }
+  if (outcome.failed() || outcome.wrongResults()) {
+    plan.application->setExitStatus(1);
   }
   plan.application->terminate(plan.delegate.get());
 }

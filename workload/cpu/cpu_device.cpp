@@ -3,6 +3,7 @@
 #include "workload/cpu/cpu_command_buffer.h"
 #include "workload/cpu/cpu_objects.h"
 #include "workload/cpu/processor_info.h"
+#include "workload/uniform_values.h"
 
 #include <cstring>
 #include <new>
@@ -23,6 +24,15 @@ public:
 private:
   int threads_;
 };
+
+bool hostCopy(void* to, std::size_t toPitch, const void* from, std::size_t fromPitch,
+              std::size_t width, std::size_t rows) {
+  for (std::size_t row = 0; row < rows; ++row) {
+    std::memcpy(static_cast<std::byte*>(to) + row * toPitch,
+                static_cast<const std::byte*>(from) + row * fromPitch, width);
+  }
+  return true;
+}
 
 std::uint64_t physicalMemoryBytes() {
   const long pages = sysconf(_SC_PHYS_PAGES);
@@ -49,32 +59,9 @@ void AlignedBlock::Free::operator()(std::byte* pointer) const {
   ::operator delete (pointer, std::align_val_t{blockAlignment});
 }
 
-CpuBuffer::CpuBuffer(std::uint64_t length)
-    : length_(length), primary_(std::make_unique<AlignedBlock>(length)) {}
-
-bool CpuBuffer::ensureSecond() {
-  if (!second_) {
-    auto block = std::make_unique<AlignedBlock>(length_);
-    if (block->data() == nullptr) {
-      return false;
-    }
-    second_ = std::move(block);
-  }
-  return true;
-}
-
-void CpuMatrixMultiplication::encodeToCommandBuffer(CommandBuffer& commandBuffer, Matrix& left,
-                                                    Matrix& right, Matrix& result) {
-  const auto encoding = encodingOf<CpuCommandBuffer, CpuMatrix>(commandBuffer, left, right, result);
-  if (!encoding) {
-    return;
-  }
-  const auto [buffer, a, b, c] = *encoding;
-  if (!holdsMultiplication(sizes_, a->descriptor(), b->descriptor(), c->descriptor())) {
-    buffer->fail("matrix smaller than the multiplication");
-    return;
-  }
-  buffer->encode(sizes_, *a, *b, *c);
+std::unique_ptr<AlignedBlock> CpuBuffer::makeBlock() const {
+  auto block = std::make_unique<AlignedBlock>(length());
+  return block->data() != nullptr ? std::move(block) : nullptr;
 }
 
 CpuDevice::CpuDevice(const CpuDeviceOptions& options)
@@ -83,10 +70,6 @@ CpuDevice::CpuDevice(const CpuDeviceOptions& options)
 
 std::uint64_t CpuDevice::recommendedMaxWorkingSetSize() const {
   return workingSetPerThread * static_cast<std::uint64_t>(threads_);
-}
-
-std::uint64_t CpuDevice::rowBytesFromColumns(std::int64_t columns, DataType dataType) const {
-  return packedRowBytes(columns, dataType);
 }
 
 std::unique_ptr<CommandQueue> CpuDevice::newCommandQueue() {
@@ -102,51 +85,51 @@ std::shared_ptr<Buffer> CpuDevice::newBuffer(std::uint64_t length, ResourceOptio
   return buffer->data() != nullptr ? buffer : nullptr;
 }
 
-std::unique_ptr<Matrix> CpuDevice::newMatrix(std::shared_ptr<Buffer> buffer,
-                                             const MatrixDescriptor& descriptor) {
-  auto cpuBuffer = std::dynamic_pointer_cast<CpuBuffer>(std::move(buffer));
-  if (!cpuBuffer || !validLayout(descriptor, cpuBuffer->length())) {
-    return nullptr;
+bool CpuDevice::fillUniform(Matrix& matrix, std::uint64_t seed) {
+  auto* own = dynamic_cast<CpuMatrix*>(&matrix);
+  if (own == nullptr) {
+    lastFailure_ = "matrix of another device";
+    return false;
   }
-  return std::make_unique<CpuMatrix>(std::move(cpuBuffer), descriptor);
+  const MatrixDescriptor& layout = own->descriptor();
+  for (std::int64_t row = 0; row < layout.rows; ++row) {
+    float* out = own->elements() + row * own->leadingDimension();
+    const auto first = static_cast<std::uint64_t>(row * layout.columns);
+    for (std::int64_t column = 0; column < layout.columns; ++column) {
+      out[column] = uniformValue(seed, first + static_cast<std::uint64_t>(column));
+    }
+  }
+  return true;
 }
 
-std::unique_ptr<MatrixMultiplication>
-CpuDevice::newMatrixMultiplication(std::int64_t resultRows, std::int64_t resultColumns,
-                                   std::int64_t interiorColumns) {
-  return makeMultiplication<CpuMatrixMultiplication>(resultRows, resultColumns, interiorColumns);
+std::optional<std::int64_t> CpuDevice::countDifferences(const Matrix& a, const Matrix& b) {
+  if (const auto matrices = comparable(a, b)) {
+    return differingElements(*matrices->first, *matrices->second);
+  }
+  return std::nullopt;
+}
+
+std::int64_t CpuDevice::differingElements(const CpuMatrix& left, const CpuMatrix& right) {
+  const MatrixDescriptor& layout = left.descriptor();
+  std::int64_t differences = 0;
+  for (std::int64_t row = 0; row < layout.rows; ++row) {
+    const auto* x =
+        reinterpret_cast<const std::uint32_t*>(left.elements() + row * left.leadingDimension());
+    const auto* y =
+        reinterpret_cast<const std::uint32_t*>(right.elements() + row * right.leadingDimension());
+    for (std::int64_t column = 0; column < layout.columns; ++column) {
+      differences += x[column] != y[column] ? 1 : 0;
+    }
+  }
+  return differences;
 }
 
 std::vector<float> readMatrix(const Matrix& matrix) {
-  const auto* cpuMatrix = dynamic_cast<const CpuMatrix*>(&matrix);
-  if (cpuMatrix == nullptr) {
-    return {};
-  }
-  const MatrixDescriptor& layout = cpuMatrix->descriptor();
-  std::vector<float> elements;
-  elements.reserve(static_cast<std::size_t>(layout.rows * layout.columns));
-  for (std::int64_t row = 0; row < layout.rows; ++row) {
-    const float* start = cpuMatrix->elements() + row * cpuMatrix->leadingDimension();
-    elements.insert(elements.end(), start, start + layout.columns);
-  }
-  return elements;
+  return readMatrixOf<CpuMatrix>(matrix, hostCopy);
 }
 
 bool writeMatrix(Matrix& matrix, std::span<const float> elements) {
-  auto* cpuMatrix = dynamic_cast<CpuMatrix*>(&matrix);
-  if (cpuMatrix == nullptr) {
-    return false;
-  }
-  const MatrixDescriptor& layout = cpuMatrix->descriptor();
-  const auto columns = static_cast<std::size_t>(layout.columns);
-  if (elements.size() != static_cast<std::size_t>(layout.rows) * columns) {
-    return false;
-  }
-  for (std::int64_t row = 0; row < layout.rows; ++row) {
-    std::memcpy(cpuMatrix->elements() + row * cpuMatrix->leadingDimension(),
-                elements.data() + static_cast<std::size_t>(row) * columns, columns * sizeof(float));
-  }
-  return true;
+  return writeMatrixOf<CpuMatrix>(matrix, elements, hostCopy);
 }
 
 } // namespace ventaro::gpu::cpu

@@ -3,10 +3,12 @@
 // The CPU backend of the GPU layer: matrices in ordinary memory, multiplied by the CBLAS
 // single-precision GEMM on worker threads, one per processor, with denormals flushed to zero.
 
+#include "workload/cpu/cpu_command_buffer.h"
 #include "workload/gpu_device.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,7 +25,7 @@ struct CpuDeviceOptions {
 /// Working set the CPU device recommends per worker thread: one 4096 × 4096 FP32 matrix.
 inline constexpr std::uint64_t workingSetPerThread = std::uint64_t{64} << 20;
 
-class CpuDevice final : public Device {
+class CpuDevice final : public BackendDevice<CpuCommandBuffer, CpuMatrix, CpuBuffer> {
 public:
   explicit CpuDevice(const CpuDeviceOptions& options = {});
 
@@ -32,21 +34,19 @@ public:
   std::string backend() const override { return "cpu"; }
   /// 64 MiB per worker thread.
   std::uint64_t recommendedMaxWorkingSetSize() const override;
-  /// 4 bytes per column (0 for a column count that has no valid stride).
-  std::uint64_t rowBytesFromColumns(std::int64_t columns, DataType dataType) const override;
+  /// Worker threads of its command buffers.
+  int threads() const { return threads_; }
   std::unique_ptr<CommandQueue> newCommandQueue() override;
   /// Zero-filled memory; null for a length of 0, more than the machine's memory, or when
   /// the allocation fails.
   std::shared_ptr<Buffer> newBuffer(std::uint64_t length, ResourceOptions options) override;
-  std::unique_ptr<Matrix> newMatrix(std::shared_ptr<Buffer> buffer,
-                                    const MatrixDescriptor& descriptor) override;
-  std::unique_ptr<MatrixMultiplication>
-  newMatrixMultiplication(std::int64_t resultRows, std::int64_t resultColumns,
-                          std::int64_t interiorColumns) override;
-
-  int threads() const { return threads_; }
+  /// The seeded fill and the bitwise comparison, on the calling thread.
+  bool fillUniform(Matrix& matrix, std::uint64_t seed) override;
+  std::optional<std::int64_t> countDifferences(const Matrix& a, const Matrix& b) override;
 
 private:
+  static std::int64_t differingElements(const CpuMatrix& left, const CpuMatrix& right);
+
   std::string name_;
   int threads_;
 };

@@ -2,7 +2,7 @@
 
 // The objects of the CPU backend, shared by its device and its command buffer.
 
-#include "workload/backend_support.h"
+#include "workload/backend_objects.h"
 #include "workload/gpu_device.h"
 
 #include <cstddef>
@@ -26,42 +26,21 @@ private:
   std::unique_ptr<std::byte[], Free> data_; // NOLINT(modernize-avoid-c-arrays)
 };
 
-/// Device memory of the CPU backend. Besides its own storage it may hold a second block of
-/// the same length, made on demand, which a multiplication whose result aliases an operand
-/// writes into before the two are swapped.
-class CpuBuffer final : public Buffer {
+/// Device memory of the CPU backend: blocks in the process's own memory.
+class CpuBuffer final : public TwoBlockBuffer<AlignedBlock> {
 public:
   /// Check `data()` for null: the allocation may fail.
-  explicit CpuBuffer(std::uint64_t length);
-  std::uint64_t length() const override { return length_; }
+  explicit CpuBuffer(std::uint64_t length)
+      : TwoBlockBuffer(length, std::make_unique<AlignedBlock>(length)) {}
 
-  std::byte* data() const { return primary_->data(); }
-  std::byte* second() const { return second_ ? second_->data() : nullptr; }
-  /// Makes the second block if there is none yet. False when it cannot be allocated.
-  bool ensureSecond();
-  /// Exchanges the storage and the second block.
-  void swapWithSecond() { std::swap(primary_, second_); }
-
-private:
-  std::uint64_t length_;
-  std::unique_ptr<AlignedBlock> primary_;
-  std::unique_ptr<AlignedBlock> second_;
+protected:
+  std::unique_ptr<AlignedBlock> makeBlock() const override;
 };
 
 class CpuMatrix final : public BufferMatrix<CpuBuffer> {
 public:
   using BufferMatrix::BufferMatrix;
   float* elements() const { return reinterpret_cast<float*>(buffer().data()); }
-};
-
-class CpuMatrixMultiplication final : public MatrixMultiplication {
-public:
-  explicit CpuMatrixMultiplication(GemmSizes sizes) : sizes_(sizes) {}
-  void encodeToCommandBuffer(CommandBuffer& commandBuffer, Matrix& left, Matrix& right,
-                             Matrix& result) override;
-
-private:
-  GemmSizes sizes_;
 };
 
 } // namespace ventaro::gpu::cpu

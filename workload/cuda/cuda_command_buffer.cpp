@@ -2,6 +2,8 @@
 
 #include "workload/cuda/cuda_status.h"
 
+#include <algorithm>
+
 namespace ventaro::gpu::cuda {
 
 CudaCommandBuffer::Executable&
@@ -28,27 +30,22 @@ CudaCommandBuffer::~CudaCommandBuffer() {
 
 void CudaCommandBuffer::encode(const GemmSizes& sizes, CudaMatrix& left, CudaMatrix& right,
                                CudaMatrix& result) {
-  if (!openForEncoding()) {
-    return;
-  }
-  if (hasError()) {
+  if (!openForEncoding() || hasError()) {
     return; // Nothing more is prepared for a buffer that has already failed.
   }
-  Multiplication multiplication{sizes, &left, &right, &result, Form::direct};
-  CudaBuffer& target = result.buffer();
-  if (&target == &left.buffer() || &target == &right.buffer()) {
-    if (!target.ensureSecond()) {
-      fail("cannot allocate the second block of an aliased multiplication");
-      return;
-    }
-    const bool selfInPlace = &left == &result && &right == &result &&
-                             sizes.interior == result.descriptor().columns &&
-                             coversBuffer(sizes, result.descriptor(), target.length());
-    multiplication.form = selfInPlace ? Form::inPlace : Form::viaSecond;
+  const int ordinal = device();
+  if (left.buffer().device() != ordinal || right.buffer().device() != ordinal ||
+      result.buffer().device() != ordinal) {
+    fail("matrix on another CUDA device encoded");
+    return;
   }
-  if (runs_.empty() || !(runs_.back().multiplication == multiplication)) {
+  const auto multiplication = Multiplication::make(*this, sizes, left, right, result);
+  if (!multiplication) {
+    return;
+  }
+  if (runs_.empty() || !(runs_.back().multiplication == *multiplication)) {
     runs_.emplace_back();
-    runs_.back().multiplication = multiplication;
+    runs_.back().multiplication = *multiplication;
   }
   Run& run = runs_.back();
   ++run.count;
@@ -58,17 +55,13 @@ void CudaCommandBuffer::encode(const GemmSizes& sizes, CudaMatrix& left, CudaMat
 }
 
 std::optional<std::string> CudaCommandBuffer::prepareGraphs(Run& run) {
-  const int per = multiplicationsPerUnit(run.multiplication.form);
-  const std::int64_t units = run.count / per;
-  if (run.count % per != 0 && !run.odd) {
-    if (auto failed = capture(run.multiplication, 0, true, run.odd)) {
-      return failed;
-    }
+  if (std::all_of(run.graphs.begin(), run.graphs.end(),
+                  [](const Executable& graph) { return static_cast<bool>(graph); })) {
+    return std::nullopt; // Every count is covered from here on.
   }
-  for (int level = 0; level <= maxGraphLevel && (std::int64_t{1} << level) <= units; ++level) {
-    if (!run.units[level]) {
-      if (auto failed =
-              capture(run.multiplication, std::int64_t{1} << level, false, run.units[level])) {
+  for (const GraphLaunch& launch : launchPlan(run.count)) {
+    if (!run.graphs[launch.level]) {
+      if (auto failed = capture(run.multiplication, launch.level, run.graphs[launch.level])) {
         return failed;
       }
     }
@@ -76,8 +69,8 @@ std::optional<std::string> CudaCommandBuffer::prepareGraphs(Run& run) {
   return std::nullopt;
 }
 
-std::optional<std::string> CudaCommandBuffer::capture(const Multiplication& m, std::int64_t units,
-                                                      bool odd, Executable& out) {
+std::optional<std::string> CudaCommandBuffer::capture(const Multiplication& m, int level,
+                                                      Executable& out) {
   auto* const stream = queue_->stream();
   if (auto failed = failure(cudaSetDevice(device()), "cudaSetDevice")) {
     return failed;
@@ -86,9 +79,9 @@ std::optional<std::string> CudaCommandBuffer::capture(const Multiplication& m, s
                             "cudaStreamBeginCapture")) {
     return failed;
   }
-  std::optional<std::string> issued = odd ? issueOdd(m) : std::nullopt;
-  for (std::int64_t i = 0; i < units && !issued; ++i) {
-    issued = issueUnit(m);
+  std::optional<std::string> issued;
+  for (std::int64_t i = 0; i < (std::int64_t{1} << level) && !issued; ++i) {
+    issued = issue(m);
   }
   cudaGraph_t graph = nullptr;
   // The capture is ended even after a failure, so that the stream is usable again.
@@ -106,102 +99,57 @@ std::optional<std::string> CudaCommandBuffer::capture(const Multiplication& m, s
   }
   if (!failed) {
     out = Executable(executable);
-    // Moves the graph to the device now rather than at its first launch.
+    // Moves the graph to the device now, and waits for it, rather than at its first launch.
     failed = failure(cudaGraphUpload(executable, stream), "cudaGraphUpload");
   }
-  if (failed) {
-    cudaGetLastError();
+  if (!failed) {
+    failed = failure(cudaStreamSynchronize(stream), "cudaStreamSynchronize");
   }
   return failed;
 }
 
-std::optional<std::string> CudaCommandBuffer::issueGemm(const GemmSizes& sizes,
-                                                        const std::byte* left, int lda,
-                                                        const std::byte* right, int ldb,
-                                                        std::byte* result, int ldc) {
+std::optional<std::string> CudaCommandBuffer::issue(const Multiplication& m) {
+  CudaBuffer& target = m.result->buffer();
+  std::byte* out = m.placement == Placement::direct ? target.data() : target.second();
   // Row-major C = A × B is column-major Cᵀ = Bᵀ × Aᵀ over the same memory: the operands and
   // their leading dimensions are handed over swapped on purpose.
   const float alpha = 1.0f;
   const float beta = 0.0f;
-  // NOLINTNEXTLINE(readability-suspicious-call-argument)
-  return failure(cublasGemmEx(queue_->handle(), CUBLAS_OP_N, CUBLAS_OP_N, sizes.columns, sizes.rows,
-                              sizes.interior, &alpha, right, CUDA_R_32F, ldb, left, CUDA_R_32F, lda,
-                              &beta, result, CUDA_R_32F, ldc, CUBLAS_COMPUTE_32F,
-                              CUBLAS_GEMM_DEFAULT),
-                 "cublasGemmEx");
+  return failure(
+      queue_->blas().gemmEx(queue_->handle(), CUBLAS_OP_N, CUBLAS_OP_N, m.sizes.columns,
+                            m.sizes.rows, m.sizes.interior, &alpha, m.right->buffer().data(),
+                            CUDA_R_32F, m.right->leadingDimension(), m.left->buffer().data(),
+                            CUDA_R_32F, m.left->leadingDimension(), &beta, out, CUDA_R_32F,
+                            m.result->leadingDimension(), CUBLAS_COMPUTE_32F, CUBLAS_GEMM_DEFAULT),
+      "cublasGemmEx");
 }
 
-std::optional<std::string> CudaCommandBuffer::issueUnit(const Multiplication& m) {
+std::optional<std::string> CudaCommandBuffer::moveIn(const Multiplication& m) {
   CudaBuffer& target = m.result->buffer();
-  const int lda = m.left->leadingDimension();
-  const int ldb = m.right->leadingDimension();
-  const int ldc = m.result->leadingDimension();
-  switch (m.form) {
-  case Form::direct:
-    return issueGemm(m.sizes, m.left->buffer().data(), lda, m.right->buffer().data(), ldb,
-                     target.data(), ldc);
-  case Form::inPlace:
-    if (auto failed =
-            issueGemm(m.sizes, target.data(), ldc, target.data(), ldc, target.second(), ldc)) {
-      return failed;
-    }
-    return issueGemm(m.sizes, target.second(), ldc, target.second(), ldc, target.data(), ldc);
-  case Form::viaSecond: {
-    if (auto failed = issueGemm(m.sizes, m.left->buffer().data(), lda, m.right->buffer().data(),
-                                ldb, target.second(), ldc)) {
-      return failed;
-    }
-    const std::size_t pitch = m.result->descriptor().rowBytes;
-    return failure(cudaMemcpy2DAsync(target.data(), pitch, target.second(), pitch,
-                                     sizeof(float) * static_cast<std::size_t>(m.sizes.columns),
-                                     static_cast<std::size_t>(m.sizes.rows),
-                                     cudaMemcpyDeviceToDevice, queue_->stream()),
-                   "cudaMemcpy2DAsync");
-  }
-  }
-  return "unknown multiplication form";
-}
-
-std::optional<std::string> CudaCommandBuffer::issueOdd(const Multiplication& m) {
-  CudaBuffer& target = m.result->buffer();
-  const int ld = m.result->leadingDimension();
-  if (auto failed = issueGemm(m.sizes, target.data(), ld, target.data(), ld, target.second(), ld)) {
-    return failed;
-  }
-  return failure(cudaMemcpyAsync(target.data(), target.second(), target.length(),
-                                 cudaMemcpyDeviceToDevice, queue_->stream()),
-                 "cudaMemcpyAsync");
-}
-
-std::optional<std::string> CudaCommandBuffer::launch(const Executable& graph) {
-  return failure(cudaGraphLaunch(graph.get(), queue_->stream()), "cudaGraphLaunch");
+  const std::size_t pitch = m.result->descriptor().rowBytes;
+  return failure(cudaMemcpy2DAsync(target.data(), pitch, target.second(), pitch,
+                                   sizeof(float) * static_cast<std::size_t>(m.sizes.columns),
+                                   static_cast<std::size_t>(m.sizes.rows), cudaMemcpyDeviceToDevice,
+                                   queue_->stream()),
+                 "cudaMemcpy2DAsync");
 }
 
 void CudaCommandBuffer::commit() {
   if (!markCommitted() || hasError() || runs_.empty()) {
     return;
   }
-  if (auto failed = failure(cudaSetDevice(device()), "cudaSetDevice")) {
-    fail(*failed);
-    return;
-  }
-  constexpr std::int64_t largest = std::int64_t{1} << maxGraphLevel;
+  std::optional<std::string> failed = failure(cudaSetDevice(device()), "cudaSetDevice");
   for (const Run& run : runs_) {
-    const std::int64_t units = run.count / multiplicationsPerUnit(run.multiplication.form);
-    std::optional<std::string> failed;
-    for (std::int64_t i = 0; i < units / largest && !failed; ++i) {
-      failed = launch(run.units[maxGraphLevel]);
-    }
-    for (int level = 0; level < maxGraphLevel && !failed; ++level) {
-      if ((units >> level) & 1) {
-        failed = launch(run.units[level]);
+    for (const GraphLaunch& launch : launchPlan(run.count)) {
+      for (std::int64_t i = 0; i < launch.times && !failed; ++i) {
+        failed = failure(cudaGraphLaunch(run.graphs[launch.level].get(), queue_->stream()),
+                         "cudaGraphLaunch");
       }
     }
-    if (run.count % multiplicationsPerUnit(run.multiplication.form) != 0 && !failed) {
-      failed = launch(run.odd);
+    if (!failed && run.multiplication.placement != Placement::direct) {
+      failed = moveIn(run.multiplication);
     }
     if (failed) {
-      cudaGetLastError();
       fail(*failed);
       return;
     }
@@ -218,7 +166,6 @@ void CudaCommandBuffer::waitUntilCompleted() {
     failed = failure(cudaStreamSynchronize(queue_->stream()), "cudaStreamSynchronize");
   }
   if (failed) {
-    cudaGetLastError();
     fail(*failed);
   }
 }

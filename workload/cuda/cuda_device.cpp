@@ -1,8 +1,13 @@
+#define G_LOG_DOMAIN "ventaro"
+
 #include "workload/cuda/cuda_device.h"
 
 #include "workload/cuda/cuda_command_buffer.h"
+#include "workload/cuda/cuda_kernels.h"
 #include "workload/cuda/cuda_objects.h"
+#include "workload/cuda/cuda_status.h"
 
+#include <glib.h>
 #include <mutex>
 
 namespace ventaro::gpu::cuda {
@@ -23,14 +28,13 @@ private:
 std::vector<std::shared_ptr<Device>> enumerate() {
   std::vector<std::shared_ptr<Device>> devices;
   int count = 0;
-  if (cudaGetDeviceCount(&count) != cudaSuccess) {
-    cudaGetLastError(); // No driver or no device: an empty list.
+  // No driver, or one older than this runtime needs: logged, and an empty list.
+  if (failure(cudaGetDeviceCount(&count), "cudaGetDeviceCount")) {
     return devices;
   }
   for (int ordinal = 0; ordinal < count; ++ordinal) {
     cudaDeviceProp properties{};
-    if (cudaGetDeviceProperties(&properties, ordinal) != cudaSuccess) {
-      cudaGetLastError();
+    if (failure(cudaGetDeviceProperties(&properties, ordinal), "cudaGetDeviceProperties")) {
       continue;
     }
     devices.push_back(
@@ -38,6 +42,33 @@ std::vector<std::shared_ptr<Device>> enumerate() {
   }
   return devices;
 }
+
+bool deviceCopy(void* to, std::size_t toPitch, const void* from, std::size_t fromPitch,
+                std::size_t width, std::size_t rows) {
+  return !failure(cudaMemcpy2D(to, toPitch, from, fromPitch, width, rows, cudaMemcpyDefault),
+                  "cudaMemcpy2D");
+}
+
+// A non-blocking stream for one piece of set-up or checking work, waited for and destroyed.
+class OneShotStream {
+public:
+  explicit OneShotStream(std::optional<std::string>& failed) {
+    failed = failure(cudaStreamCreateWithFlags(&stream_, cudaStreamNonBlocking),
+                     "cudaStreamCreateWithFlags");
+  }
+  OneShotStream(const OneShotStream&) = delete;
+  OneShotStream& operator=(const OneShotStream&) = delete;
+  ~OneShotStream() {
+    if (stream_ != nullptr) {
+      cudaStreamSynchronize(stream_);
+      cudaStreamDestroy(stream_);
+    }
+  }
+  cudaStream_t get() const { return stream_; }
+
+private:
+  cudaStream_t stream_ = nullptr;
+};
 
 } // namespace
 
@@ -48,16 +79,20 @@ std::vector<std::shared_ptr<Device>> cudaDevices() {
   return devices;
 }
 
+std::vector<std::shared_ptr<Device>> usableCudaDevices() {
+  std::vector<std::shared_ptr<Device>> devices = cudaDevices();
+  if (!devices.empty() && cublasLibrary() == nullptr) {
+    g_debug("CUDA devices left unused: cuBLAS cannot be opened");
+    devices.clear();
+  }
+  return devices;
+}
+
 CudaDevice::CudaDevice(int ordinal, std::string name, std::uint64_t totalMemory)
     : ordinal_(ordinal), name_(std::move(name)), totalMemory_(totalMemory) {}
 
-std::uint64_t CudaDevice::rowBytesFromColumns(std::int64_t columns, DataType dataType) const {
-  return packedRowBytes(columns, dataType);
-}
-
 std::unique_ptr<CommandQueue> CudaDevice::newCommandQueue() {
-  std::string why;
-  std::shared_ptr<QueueResources> resources = QueueResources::make(ordinal_, why);
+  std::shared_ptr<QueueResources> resources = QueueResources::make(ordinal_, lastFailure_);
   if (!resources) {
     return nullptr;
   }
@@ -66,69 +101,94 @@ std::unique_ptr<CommandQueue> CudaDevice::newCommandQueue() {
 
 std::shared_ptr<Buffer> CudaDevice::newBuffer(std::uint64_t length, ResourceOptions) {
   if (length == 0 || length > totalMemory_) {
+    lastFailure_ = "length beyond the device's memory";
     return nullptr;
   }
-  std::unique_ptr<DeviceMemory> storage = DeviceMemory::allocate(ordinal_, length);
-  // Zeroed once, outside any timed work, so that a load never starts from stale data.
-  if (!storage || cudaMemset(storage->data(), 0, length) != cudaSuccess) {
-    cudaGetLastError();
+  std::unique_ptr<DeviceMemory> storage = DeviceMemory::allocate(ordinal_, length, &lastFailure_);
+  if (!storage) {
     return nullptr;
   }
   return std::make_shared<CudaBuffer>(ordinal_, length, std::move(storage));
 }
 
-std::unique_ptr<Matrix> CudaDevice::newMatrix(std::shared_ptr<Buffer> buffer,
-                                              const MatrixDescriptor& descriptor) {
-  auto cudaBuffer = std::dynamic_pointer_cast<CudaBuffer>(std::move(buffer));
-  if (!cudaBuffer || cudaBuffer->device() != ordinal_ ||
-      !validLayout(descriptor, cudaBuffer->length())) {
-    return nullptr;
+bool CudaDevice::fillUniform(Matrix& matrix, std::uint64_t seed) {
+  auto* own = dynamic_cast<CudaMatrix*>(&matrix);
+  if (own == nullptr || own->buffer().device() != ordinal_) {
+    lastFailure_ = "matrix of another device";
+    return false;
   }
-  return std::make_unique<CudaMatrix>(std::move(cudaBuffer), descriptor);
+  const MatrixDescriptor& layout = own->descriptor();
+  std::optional<std::string> failed = failure(cudaSetDevice(ordinal_), "cudaSetDevice");
+  if (!failed) {
+    const OneShotStream stream(failed);
+    if (!failed) {
+      failed = failure(launchFillUniform(reinterpret_cast<float*>(own->buffer().data()),
+                                         static_cast<std::size_t>(own->leadingDimension()),
+                                         static_cast<int>(layout.rows),
+                                         static_cast<int>(layout.columns), seed, stream.get()),
+                       "fill kernel");
+    }
+    if (!failed) {
+      failed = failure(cudaStreamSynchronize(stream.get()), "cudaStreamSynchronize");
+    }
+  }
+  if (failed) {
+    lastFailure_ = *failed;
+  }
+  return !failed;
 }
 
-std::unique_ptr<MatrixMultiplication>
-CudaDevice::newMatrixMultiplication(std::int64_t resultRows, std::int64_t resultColumns,
-                                    std::int64_t interiorColumns) {
-  return makeMultiplication<CudaMatrixMultiplication>(resultRows, resultColumns, interiorColumns);
+std::optional<std::int64_t> CudaDevice::countDifferences(const Matrix& a, const Matrix& b) {
+  const auto matrices = comparable(a, b);
+  if (!matrices) {
+    return std::nullopt;
+  }
+  const auto [left, right] = *matrices;
+  const MatrixDescriptor& layout = left->descriptor();
+  unsigned long long differences = 0;
+  std::unique_ptr<DeviceMemory> counter =
+      DeviceMemory::allocate(ordinal_, sizeof(differences), &lastFailure_);
+  if (!counter) {
+    return std::nullopt;
+  }
+  std::optional<std::string> failed;
+  {
+    const OneShotStream stream(failed);
+    if (!failed) {
+      failed = failure(cudaMemsetAsync(counter->data(), 0, sizeof(differences), stream.get()),
+                       "cudaMemsetAsync");
+    }
+    if (!failed) {
+      failed = failure(launchCountDifferences(
+                           reinterpret_cast<const float*>(left->buffer().data()),
+                           reinterpret_cast<const float*>(right->buffer().data()),
+                           static_cast<std::size_t>(left->leadingDimension()),
+                           static_cast<int>(layout.rows), static_cast<int>(layout.columns),
+                           reinterpret_cast<unsigned long long*>(counter->data()), stream.get()),
+                       "comparison kernel");
+    }
+    if (!failed) {
+      failed = failure(cudaMemcpyAsync(&differences, counter->data(), sizeof(differences),
+                                       cudaMemcpyDeviceToHost, stream.get()),
+                       "cudaMemcpyAsync");
+    }
+    if (!failed) {
+      failed = failure(cudaStreamSynchronize(stream.get()), "cudaStreamSynchronize");
+    }
+  }
+  if (failed) {
+    lastFailure_ = *failed;
+    return std::nullopt;
+  }
+  return static_cast<std::int64_t>(differences);
 }
 
 std::vector<float> readMatrix(const Matrix& matrix) {
-  const auto* cudaMatrix = dynamic_cast<const CudaMatrix*>(&matrix);
-  if (cudaMatrix == nullptr) {
-    return {};
-  }
-  const MatrixDescriptor& layout = cudaMatrix->descriptor();
-  const auto columns = static_cast<std::size_t>(layout.columns);
-  std::vector<float> elements(static_cast<std::size_t>(layout.rows) * columns);
-  if (cudaSetDevice(cudaMatrix->buffer().device()) != cudaSuccess ||
-      cudaMemcpy2D(elements.data(), columns * sizeof(float), cudaMatrix->buffer().data(),
-                   layout.rowBytes, columns * sizeof(float), static_cast<std::size_t>(layout.rows),
-                   cudaMemcpyDeviceToHost) != cudaSuccess) {
-    cudaGetLastError();
-    return {};
-  }
-  return elements;
+  return readMatrixOf<CudaMatrix>(matrix, deviceCopy);
 }
 
 bool writeMatrix(Matrix& matrix, std::span<const float> elements) {
-  auto* cudaMatrix = dynamic_cast<CudaMatrix*>(&matrix);
-  if (cudaMatrix == nullptr) {
-    return false;
-  }
-  const MatrixDescriptor& layout = cudaMatrix->descriptor();
-  const auto columns = static_cast<std::size_t>(layout.columns);
-  if (elements.size() != static_cast<std::size_t>(layout.rows) * columns) {
-    return false;
-  }
-  if (cudaSetDevice(cudaMatrix->buffer().device()) != cudaSuccess ||
-      cudaMemcpy2D(cudaMatrix->buffer().data(), layout.rowBytes, elements.data(),
-                   columns * sizeof(float), columns * sizeof(float),
-                   static_cast<std::size_t>(layout.rows), cudaMemcpyHostToDevice) != cudaSuccess) {
-    cudaGetLastError();
-    return false;
-  }
-  return true;
+  return writeMatrixOf<CudaMatrix>(matrix, elements, deviceCopy);
 }
 
 } // namespace ventaro::gpu::cuda

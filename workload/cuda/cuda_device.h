@@ -3,10 +3,12 @@
 // The CUDA backend of the GPU layer: matrices in device memory, multiplied by cuBLAS in true
 // FP32, a command buffer's work replayed from prebuilt CUDA graphs.
 
+#include "workload/cuda/cuda_command_buffer.h"
 #include "workload/gpu_device.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,10 +16,14 @@
 namespace ventaro::gpu::cuda {
 
 /// The machine's CUDA devices, found once per process; the same objects every call. Empty
-/// when there is no driver or no device.
+/// when there is no driver, a driver older than the runtime needs, or no device (the reason
+/// in the debug log). Opens no library beyond the driver.
 std::vector<std::shared_ptr<Device>> cudaDevices();
 
-class CudaDevice final : public Device {
+/// cudaDevices(), or none when cuBLAS cannot be opened (which this call tries).
+std::vector<std::shared_ptr<Device>> usableCudaDevices();
+
+class CudaDevice final : public BackendDevice<CudaCommandBuffer, CudaMatrix, CudaBuffer> {
 public:
   CudaDevice(int ordinal, std::string name, std::uint64_t totalMemory);
 
@@ -25,19 +31,19 @@ public:
   std::string backend() const override { return "cuda"; }
   /// The device's total memory.
   std::uint64_t recommendedMaxWorkingSetSize() const override { return totalMemory_; }
-  /// 4 bytes per column (0 for a column count that has no valid stride).
-  std::uint64_t rowBytesFromColumns(std::int64_t columns, DataType dataType) const override;
   /// A stream with its own cuBLAS handle and workspace; null when they cannot be made.
   std::unique_ptr<CommandQueue> newCommandQueue() override;
-  /// Zero-filled device memory, or null.
+  /// Device memory (contents undefined until filled), or null.
   std::shared_ptr<Buffer> newBuffer(std::uint64_t length, ResourceOptions options) override;
-  std::unique_ptr<Matrix> newMatrix(std::shared_ptr<Buffer> buffer,
-                                    const MatrixDescriptor& descriptor) override;
-  std::unique_ptr<MatrixMultiplication>
-  newMatrixMultiplication(std::int64_t resultRows, std::int64_t resultColumns,
-                          std::int64_t interiorColumns) override;
 
+  /// The seeded fill, by a kernel on the device.
+  bool fillUniform(Matrix& matrix, std::uint64_t seed) override;
+  /// The bitwise comparison, by a kernel on the device.
+  std::optional<std::int64_t> countDifferences(const Matrix& a, const Matrix& b) override;
   int ordinal() const { return ordinal_; }
+
+protected:
+  bool accepts(const CudaBuffer& buffer) const override { return buffer.device() == ordinal_; }
 
 private:
   int ordinal_;

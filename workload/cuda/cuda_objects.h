@@ -2,7 +2,8 @@
 
 // The objects of the CUDA backend, shared by its device and its command buffer.
 
-#include "workload/backend_support.h"
+#include "workload/backend_objects.h"
+#include "workload/cuda/cublas_library.h"
 #include "workload/gpu_device.h"
 
 #include <cstddef>
@@ -18,8 +19,10 @@ namespace ventaro::gpu::cuda {
 /// Memory on one device, freed there.
 class DeviceMemory {
 public:
-  /// Null when the device cannot be selected or the allocation fails.
-  static std::unique_ptr<DeviceMemory> allocate(int device, std::size_t length);
+  /// Null, with the reason in `why` and the debug log, when the device cannot be selected
+  /// or the allocation fails.
+  static std::unique_ptr<DeviceMemory> allocate(int device, std::size_t length,
+                                                std::string* why = nullptr);
   DeviceMemory(const DeviceMemory&) = delete;
   DeviceMemory& operator=(const DeviceMemory&) = delete;
   ~DeviceMemory();
@@ -32,25 +35,21 @@ private:
 };
 
 /// Device memory of the CUDA backend. Besides its own storage it may hold a second block of
-/// the same length, made when a multiplication whose result aliases an operand is encoded.
-/// Between command buffers the contents are always in the buffer's own storage.
-class CudaBuffer final : public Buffer {
+/// the same length, made when a multiplication whose result aliases an operand is encoded
+/// (see Placement). Between command buffers the contents are always in its own storage.
+class CudaBuffer final : public TwoBlockBuffer<DeviceMemory> {
 public:
   CudaBuffer(int device, std::uint64_t length, std::unique_ptr<DeviceMemory> storage)
-      : device_(device), length_(length), storage_(std::move(storage)) {}
-  std::uint64_t length() const override { return length_; }
-
+      : TwoBlockBuffer(length, std::move(storage)), device_(device) {}
   int device() const { return device_; }
-  std::byte* data() const { return storage_->data(); }
-  std::byte* second() const { return second_ ? second_->data() : nullptr; }
-  /// Makes the second block if there is none yet. False when it cannot be allocated.
-  bool ensureSecond();
+
+protected:
+  std::unique_ptr<DeviceMemory> makeBlock() const override {
+    return DeviceMemory::allocate(device_, length());
+  }
 
 private:
   int device_;
-  std::uint64_t length_;
-  std::unique_ptr<DeviceMemory> storage_;
-  std::unique_ptr<DeviceMemory> second_;
 };
 
 class CudaMatrix final : public BufferMatrix<CudaBuffer> {
@@ -58,8 +57,9 @@ public:
   using BufferMatrix::BufferMatrix;
 };
 
-/// What a command queue stands on: a stream, a cuBLAS handle bound to it in FP32 default
-/// math, and the handle's workspace (so that nothing is allocated while work is captured).
+/// What a command queue stands on: a non-blocking stream of its own, a cuBLAS handle bound
+/// to it in FP32 default math, and the handle's workspace (so that nothing is allocated
+/// while work is captured).
 class QueueResources {
 public:
   /// Null with `why` set when any part cannot be made.
@@ -71,23 +71,15 @@ public:
   int device() const { return device_; }
   cudaStream_t stream() const { return stream_; }
   cublasHandle_t handle() const { return handle_; }
+  const CublasLibrary& blas() const { return *blas_; }
 
 private:
-  explicit QueueResources(int device) : device_(device) {}
+  QueueResources(int device, const CublasLibrary* blas) : device_(device), blas_(blas) {}
   int device_;
+  const CublasLibrary* blas_;
   cudaStream_t stream_ = nullptr;
   cublasHandle_t handle_ = nullptr;
   std::unique_ptr<DeviceMemory> workspace_;
-};
-
-class CudaMatrixMultiplication final : public MatrixMultiplication {
-public:
-  explicit CudaMatrixMultiplication(GemmSizes sizes) : sizes_(sizes) {}
-  void encodeToCommandBuffer(CommandBuffer& commandBuffer, Matrix& left, Matrix& right,
-                             Matrix& result) override;
-
-private:
-  GemmSizes sizes_;
 };
 
 } // namespace ventaro::gpu::cuda

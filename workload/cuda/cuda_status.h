@@ -9,7 +9,8 @@
 
 namespace ventaro::gpu::cuda {
 
-/// None on success, else "`what`: " and the library's description of the code.
+/// None on success, else "`what`: " and the library's description of the code, which is
+/// also written to the debug log (and a runtime error is cleared).
 std::optional<std::string> failure(cudaError_t status, const char* what);
 std::optional<std::string> failure(cublasStatus_t status, const char* what);
 

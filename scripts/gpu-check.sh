@@ -1,0 +1,39 @@
+#!/bin/bash
+# One command for a machine with an NVIDIA GPU: builds with the CUDA backend required, runs
+# the GPU tests with a skip counted as a failure, runs ventaro-bench, and a user start that
+# shows its result on the terminal. Prints each result line; exits non-zero on any failure.
+#   scripts/gpu-check.sh [build-folder]      (default: build-gpu)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-gpu}
+fail() { echo "gpu-check: $*" >&2; exit 1; }
+
+# Without a device node there is nothing to check: say so before minutes of building.
+compgen -G '/dev/nvidia[0-9]*' >/dev/null || fail "no NVIDIA GPU here (no /dev/nvidia0): run this on a GPU machine"
+command -v nvidia-smi >/dev/null && nvidia-smi -L || echo "gpu-check: no nvidia-smi here"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVENTARO_REQUIRE_CUDA=ON \
+  -DVENTARO_BUILD_TESTS=ON >/dev/null || fail "configure failed (is the CUDA toolkit 12+ installed?)"
+cmake --build "$build" -j"$(nproc)" --target ventaro ventaro-bench ventaro_cuda_backend_tests \
+  ventaro_load_binary_tests >/dev/null || fail "build failed"
+
+# A skip means no usable device here: on this machine that is a failure.
+tests=$(find "$build" -name ventaro_cuda_backend_tests -type f | head -1)
+out=$(G_MESSAGES_DEBUG=ventaro timeout 300 "$tests" 2>&1) || { echo "$out" | tail -30; fail "GPU tests failed"; }
+echo "$out" | grep -E '^\[  (PASSED|SKIPPED|FAILED) ' || true
+if echo "$out" | grep -q '^\[  SKIPPED \]'; then
+  echo "$out" | grep -iE 'skip|ventaro-DEBUG' | head -5
+  fail "GPU tests were skipped: no usable CUDA device, driver or cuBLAS"
+fi
+binary=$(find "$build" -name ventaro_load_binary_tests -type f | head -1)
+timeout 120 "$binary" --gtest_brief=1 || fail "start-up footprint tests failed"
+
+timeout 240 "$build/bench/ventaro-bench" --repeat 2 | grep -E '^(#|cpu|cuda)' || fail "bench failed"
+
+home=$(mktemp -d)
+trap 'rm -rf "$home"' EXIT
+line=$(env -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" XDG_RUNTIME_DIR="$home" \
+  DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent timeout 300 "$build/app/ventaro" | tail -1) ||
+  fail "user start failed"
+echo "user start: $line"
+case $line in *" GFLOPS.") ;; *) fail "no result from the user start" ;; esac
+echo "gpu-check: passed"
