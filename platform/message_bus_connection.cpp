@@ -2,7 +2,10 @@
 
 #include "platform/message_bus_connection.h"
 
+#include <array>
+#include <cstring>
 #include <glib/gstdio.h>
+#include <pthread.h>
 
 namespace ventaro {
 
@@ -63,6 +66,42 @@ gio::ConnectionPtr authenticate(const std::string& address, std::chrono::millise
   return connection;
 }
 
+// Whether any entry of the address list uses the autolaunch transport, with which GDBus would
+// run dbus-launch: an unbounded wait, and a bus started where the user has none.
+bool namesAutolaunch(const std::string& address) {
+  gchar** entries = g_strsplit(address.c_str(), ";", -1);
+  bool found = false;
+  for (gchar** entry = entries; *entry != nullptr; ++entry) {
+    const gchar* text = g_strstrip(*entry);
+    const char* colon = std::strchr(text, ':');
+    const std::string transport = colon != nullptr ? std::string(text, colon) : std::string(text);
+    found = found || transport == "autolaunch";
+  }
+  g_strfreev(entries);
+  return found;
+}
+
+void* doNothing(void* /*argument*/) {
+  return nullptr;
+}
+
+// Whether this process may start the threads GIO needs to connect (its worker and a pool
+// thread). GLib aborts the process when it cannot start its worker; under a thread limit the
+// notices go to the terminal instead.
+bool threadsCanStart() {
+  constexpr int kThreads = 2;
+  std::array<pthread_t, kThreads> threads{};
+  int started = 0;
+  while (started < kThreads &&
+         ::pthread_create(&threads[started], nullptr, doNothing, nullptr) == 0) {
+    ++started;
+  }
+  for (int i = 0; i < started; ++i) {
+    ::pthread_join(threads[i], nullptr);
+  }
+  return started == kThreads;
+}
+
 } // namespace
 
 std::optional<std::string> sessionBusAddress() {
@@ -88,6 +127,14 @@ std::optional<std::string> sessionBusAddress() {
 
 gio::ConnectionPtr connectToMessageBus(const std::string& address,
                                        std::chrono::milliseconds timeout) {
+  if (namesAutolaunch(address)) {
+    g_debug("the bus address %s asks for a bus to be started: not used", address.c_str());
+    return nullptr;
+  }
+  if (!threadsCanStart()) {
+    g_debug("no thread can be started to connect to the message bus");
+    return nullptr;
+  }
   gio::ConnectionPtr connection = authenticate(address, timeout);
   if (!connection) {
     return nullptr;
