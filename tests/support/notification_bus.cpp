@@ -2,6 +2,7 @@
 
 #include "platform/gio_handles.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -178,12 +179,13 @@ ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
 }
 
 // Anyone may own any name and send anywhere; no service directory, so nothing is activatable.
+// Any user may connect, but only through a directory that only its owner can enter.
 PrivateSessionBus::PrivateSessionBus() : address_("unix:path=" + socketPath().string()) {
   const std::filesystem::path config = directory_.path() / "bus.conf";
-  std::ofstream(config) << "<busconfig><type>session</type><listen>" << address_
-                        << "</listen><auth>EXTERNAL</auth>"
-                        << "<policy context=\"default\"><allow send_destination=\"*\"/>"
-                        << "<allow receive_sender=\"*\"/><allow own=\"*\"/></policy></busconfig>\n";
+  std::ofstream(config)
+      << "<busconfig><type>session</type><listen>" << address_ << "</listen><auth>EXTERNAL</auth>"
+      << "<policy context=\"default\"><allow user=\"*\"/><allow send_destination=\"*\"/>"
+      << "<allow receive_sender=\"*\"/><allow own=\"*\"/></policy></busconfig>\n";
   const std::string configArgument = "--config-file=" + config.string();
   const gchar* argv[] = {"dbus-daemon", configArgument.c_str(), "--nofork", nullptr};
   GError* error = nullptr;
@@ -210,6 +212,10 @@ std::string PrivateSessionBus::guid() const {
   std::string guid = g_dbus_connection_get_guid(connection);
   g_object_unref(connection);
   return guid;
+}
+
+void PrivateSessionBus::freeze(bool stopped) const {
+  g_subprocess_send_signal(daemon_, stopped ? SIGSTOP : SIGCONT);
 }
 
 MockNotificationServer::MockNotificationServer(const std::string& busAddress) {
@@ -306,6 +312,14 @@ void MockNotificationServer::answerCloseWithInvalidId() const {
                              "raise dbus.exceptions.DBusException('no such notification', "
                              "name='org.freedesktop.Notifications.Error.InvalidId')"),
                nullptr));
+}
+
+void MockNotificationServer::answerNotifyWith(const std::string& outSignature,
+                                              const std::string& code) const {
+  g_variant_unref(mockCall(
+      "AddMethod",
+      g_variant_new("(sssss)", "", "Notify", "susssasa{sv}i", outSignature.c_str(), code.c_str()),
+      nullptr));
 }
 
 SilentNotificationServer::SilentNotificationServer(const std::string& busAddress)

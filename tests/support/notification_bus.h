@@ -72,6 +72,8 @@ public:
   const std::string& address() const { return address_; }
   std::filesystem::path socketPath() const { return directory_.path() / "bus"; }
   std::string guid() const;
+  /// Stops (SIGSTOP) or resumes the daemon: a bus that hangs every call.
+  void freeze(bool stopped) const;
 
 private:
   TemporaryDirectory directory_;
@@ -99,6 +101,9 @@ public:
   const std::string& uniqueName() const { return uniqueName_; }
   /// From now on CloseNotification answers org.freedesktop.Notifications.Error.InvalidId.
   void answerCloseWithInvalidId() const;
+  /// From now on Notify runs the Python `code` (dbusmock's AddMethod; `args` holds the call's
+  /// arguments, `ret` the answer) and answers with `outSignature`.
+  void answerNotifyWith(const std::string& outSignature, const std::string& code) const;
   /// Ends the server and waits until its name is free.
   void stop();
 
