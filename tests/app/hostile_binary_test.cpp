@@ -18,14 +18,16 @@ using ::testing::ContainsRegex;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::MatchesRegex;
+using ::testing::Not;
 
 const std::string kStartLine = "Compute Benchmark: Ventaro will test FP32 performance\\.\n";
 const std::string kResultLine = ".+ [0-9]+ (MB|GB): Ventaro measured [0-9]+ GFLOPS\\.\n";
 const std::string kHugeStressLevel = "[Ventaro]\nStressLevel=9223372036854775807\n";
 
-// Each run's own bound: a normal run takes about six seconds, a hang for ever.
+// Each run's own bound: a normal run takes about six seconds, a hang for ever. The signal goes
+// on to `ventaro` through the inner `timeout`; a KILL would stop there and leave it running.
 std::vector<std::string> bounded(std::vector<std::string> wrapper = {}) {
-  wrapper.insert(wrapper.begin(), {"timeout", "-s", "KILL", "40"});
+  wrapper.insert(wrapper.begin(), {"timeout", "30"});
   return wrapper;
 }
 
@@ -107,53 +109,41 @@ TEST_F(HostileHome, OversizedSettingsAndIdFilesAreNotRead) {
   EXPECT_THAT(server->closedIds(), ElementsAre("1")) << "only its own start notice";
 }
 
-TEST_F(HostileHome, AStartNoticeWhoseIdCannotBeSavedIsStillWithdrawn) {
-  std::ofstream(runtime() / "ventaro") << "a file where the directory should be";
-  const Outcome outcome = start();
-  EXPECT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_THAT(server->closedIds(), ElementsAre("1"));
-}
-
-TEST_F(HostileHome, AnIdDirectoryThatIsALinkOrOpenToOthersIsNotUsed) {
+// A start notice whose id cannot be kept is withdrawn all the same, from memory.
+TEST_F(HostileHome, AnIdDirectoryThatIsAFileALinkOrOpenToOthersIsNotUsed) {
+  const fs::path ids = runtime() / "ventaro";
   const fs::path elsewhere = home.path() / "victim";
   fs::create_directory(elsewhere);
-  fs::create_directory_symlink(elsewhere, runtime() / "ventaro");
-  EXPECT_EQ(start().status, 0);
-  EXPECT_EQ(entriesIn(elsewhere), 0u);
-  fs::remove(runtime() / "ventaro");
-  fs::create_directory(runtime() / "ventaro");
-  fs::permissions(runtime() / "ventaro", fs::perms::all);
-  EXPECT_EQ(start().status, 0);
-  EXPECT_EQ(entriesIn(runtime() / "ventaro"), 0u);
-  EXPECT_EQ(server->closedIds().size(), 2u) << "each start notice is withdrawn all the same";
+  const std::function<void()> plant[] = {
+      [&] { std::ofstream(ids) << "a file where the directory should be"; },
+      [&] { fs::create_directory_symlink(elsewhere, ids); },
+      [&] { fs::create_directory(ids), fs::permissions(ids, fs::perms::all); }};
+  for (std::size_t i = 0; i < std::size(plant); ++i) {
+    fs::remove(ids);
+    plant[i]();
+    EXPECT_EQ(start().status, 0) << i;
+    EXPECT_EQ(server->closedIds().size(), i + 1) << i;
+  }
+  EXPECT_EQ(entriesIn(elsewhere) + entriesIn(ids), 0u);
 }
 
-// A user made for the test (and removed after it) whose password-database home is in the test's
-// home, on a bus that any user may reach.
+// A user made for the test (removed after it), its password-database home in the test's home,
+// which it owns, on a bus that any user may reach.
 class AsAnOrdinaryUser : public HostileHome {
 protected:
   void SetUp() override {
-    if (geteuid() != 0) {
-      GTEST_SKIP() << "making a user for the test needs root";
-    }
     HostileHome::SetUp();
-    if (IsSkipped()) {
-      return;
+    if (IsSkipped() || geteuid() != 0) {
+      GTEST_SKIP() << "making a user for the test needs root";
     }
     const std::string name = "ventaro" + std::to_string(getpid());
     fs::create_directory(home.path() / "pw");
-    if (std::system(("useradd -M -d " + (home.path() / "pw").string() + " " + name).c_str()) != 0) {
-      GTEST_SKIP() << "useradd failed";
-    }
+    ASSERT_EQ(std::system(("useradd -M -d " + (home.path() / "pw").string() + " " + name).c_str()),
+              0);
     user_ = name;
     const passwd* entry = getpwnam(name.c_str());
-    ASSERT_NE(entry, nullptr);
-    asUser = {"setpriv",
-              "--reuid",
-              std::to_string(entry->pw_uid),
-              "--regid",
-              std::to_string(entry->pw_gid),
-              "--clear-groups"};
+    asUser = {"setpriv", "--reuid=" + std::to_string(entry->pw_uid),
+              "--regid=" + std::to_string(entry->pw_gid), "--clear-groups"};
     ASSERT_EQ(std::system(("chown -R " + name + ": " + home.path().string()).c_str()), 0);
     fs::permissions(bus->socketPath().parent_path(), fs::perms::owner_all | fs::perms::others_exec);
     fs::permissions(bus->socketPath(), fs::perms::all);
@@ -181,9 +171,7 @@ TEST_F(AsAnOrdinaryUser, AnEmptyHomeOrRelativeBaseDirectoriesAreNotTheWorkingDir
   const fs::path work = home.path() / "work";
   fs::create_directories(work / ".config" / "ventaro");
   std::ofstream(work / ".config" / "ventaro" / "settings.ini") << kHugeStressLevel;
-  ASSERT_EQ(
-      std::system(("chown -R --reference=" + home.path().string() + " " + work.string()).c_str()),
-      0);
+  fs::permissions(work, fs::perms::all); // the user may write where it was started
   std::vector<std::string> wrapper = bounded(asUser);
   wrapper.insert(wrapper.end(), {"env", "-C", work.string()});
   const Outcome outcome =
@@ -230,12 +218,8 @@ TEST_F(HostileHome, ABusThatStopsAnsweringCostsOneWait) {
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_THAT(outcome.out, ContainsRegex(kResultLine));
   const std::string all = outcome.out + outcome.err;
-  std::size_t waits = 0;
-  for (auto at = all.find("Timeout was reached"); at != std::string::npos;
-       at = all.find("Timeout was reached", at + 1)) {
-    ++waits;
-  }
-  EXPECT_EQ(waits, 1u) << all;
+  EXPECT_THAT(all, ContainsRegex("Timeout was reached"));
+  EXPECT_THAT(all, Not(ContainsRegex("Timeout was reached(.|\n)*Timeout was reached")));
 }
 
 TEST_F(VentaroHome, ALoginStartThatPostsNothingNeverConnects) {

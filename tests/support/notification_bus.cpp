@@ -248,6 +248,10 @@ MockNotificationServer::~MockNotificationServer() {
   g_object_unref(connection_);
 }
 
+void MockNotificationServer::freeze(bool stopped) const {
+  g_subprocess_send_signal(process_, stopped ? SIGSTOP : SIGCONT);
+}
+
 void MockNotificationServer::stop() {
   if (process_ != nullptr) {
     stopProcess(process_);
@@ -320,71 +324,6 @@ void MockNotificationServer::answerNotifyWith(const std::string& outSignature,
       "AddMethod",
       g_variant_new("(sssss)", "", "Notify", "susssasa{sv}i", outSignature.c_str(), code.c_str()),
       nullptr));
-}
-
-SilentNotificationServer::SilentNotificationServer(const std::string& busAddress)
-    : connection_(openBusConnection(busAddress)) {
-  // Runs on GDBus's worker thread for every message in or out; a message it answers with
-  // null is dropped before anyone could reply to it.
-  filter_ = g_dbus_connection_add_filter(
-      connection_,
-      [](GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer self) {
-        const char* interface = g_dbus_message_get_interface(message);
-        if (!incoming || interface == nullptr || !g_str_equal(interface, kName)) {
-          return message;
-        }
-        auto* server = static_cast<SilentNotificationServer*>(self);
-        const std::lock_guard lock(server->mutex_);
-        server->received_.emplace_back(g_dbus_message_get_member(message));
-        g_object_unref(message);
-        return static_cast<GDBusMessage*>(nullptr);
-      },
-      this, nullptr);
-  GError* error = nullptr;
-  const gio::VariantPtr reply(busCall(connection_, "RequestName",
-                                      g_variant_new("(su)", kName, 4u /* do not queue */), "(u)",
-                                      &error));
-  guint32 answer = 0;
-  if (reply) {
-    g_variant_get(reply.get(), "(u)", &answer);
-  }
-  if (answer != 1 /* primary owner */) {
-    fail("cannot own org.freedesktop.Notifications", error);
-  }
-  uniqueName_ = g_dbus_connection_get_unique_name(connection_);
-}
-
-SilentNotificationServer::~SilentNotificationServer() {
-  // Closed first: once the worker has closed the stream, the filter runs no more.
-  g_dbus_connection_close_sync(connection_, nullptr, nullptr);
-  g_dbus_connection_remove_filter(connection_, filter_);
-  g_object_unref(connection_);
-}
-
-std::vector<std::string> SilentNotificationServer::methodsReceived() const {
-  const std::lock_guard lock(mutex_);
-  return received_;
-}
-
-MuteSocket::MuteSocket() {
-  const std::string path = (directory_.path() / "mute").string();
-  sockaddr_un socketAddress{};
-  socketAddress.sun_family = AF_UNIX;
-  path.copy(socketAddress.sun_path, sizeof socketAddress.sun_path - 1);
-  fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd_ < 0 ||
-      bind(fd_, reinterpret_cast<sockaddr*>(&socketAddress), sizeof socketAddress) != 0 ||
-      listen(fd_, 16) != 0) {
-    close(fd_);
-    fail("cannot listen on " + path);
-  }
-  gchar* escaped = g_dbus_address_escape_value(path.c_str());
-  address_ = std::string("unix:path=") + escaped;
-  g_free(escaped);
-}
-
-MuteSocket::~MuteSocket() {
-  close(fd_);
 }
 
 } // namespace ventaro::testing
