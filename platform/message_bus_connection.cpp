@@ -81,23 +81,30 @@ bool namesAutolaunch(const std::string& address) {
   return found;
 }
 
-void* doNothing(void* /*argument*/) {
+// Each probe thread waits for this lock, so that all of them are alive at once.
+void* waitForTheProbe(void* lock) {
+  auto* mutex = static_cast<pthread_mutex_t*>(lock);
+  ::pthread_mutex_lock(mutex);
+  ::pthread_mutex_unlock(mutex);
   return nullptr;
 }
 
-// Whether this process may start the threads GIO needs to connect (its worker and a pool
-// thread). GLib aborts the process when it cannot start its worker; under a thread limit the
-// notices go to the terminal instead.
+// Whether this process may run the threads GIO needs to connect at the same time (its worker,
+// the main-context worker, a pool thread and the pool's spawner). GLib aborts the process when
+// it cannot start one of them; under a thread limit the notices go to the terminal instead.
 bool threadsCanStart() {
-  constexpr int kThreads = 2;
+  constexpr int kThreads = 4;
   std::array<pthread_t, kThreads> threads{};
+  pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+  ::pthread_mutex_lock(&lock);
   int started = 0;
   while (started < kThreads &&
-         ::pthread_create(&threads[started], nullptr, doNothing, nullptr) == 0) {
+         ::pthread_create(&threads.at(started), nullptr, waitForTheProbe, &lock) == 0) {
     ++started;
   }
+  ::pthread_mutex_unlock(&lock);
   for (int i = 0; i < started; ++i) {
-    ::pthread_join(threads[i], nullptr);
+    ::pthread_join(threads.at(i), nullptr);
   }
   return started == kThreads;
 }

@@ -200,8 +200,12 @@ TEST_F(VentaroHome, AnAutolaunchAddressStartsNoBus) {
   std::ofstream(bin / "dbus-launch") << "#!/bin/sh\ntouch \"$0.ran\"\nexec sleep 60\n";
   fs::permissions(bin / "dbus-launch", fs::perms::owner_all);
   const char* path = std::getenv("PATH");
+  // GIO runs dbus-launch for an autolaunch address only where a display is named.
   const Outcome outcome =
-      run({}, "autolaunch:", bounded({"env", "PATH=" + bin.string() + ":" + (path ? path : "")}));
+      VentaroProcess(home.path(), {}, "autolaunch:",
+                     bounded({"env", "PATH=" + bin.string() + ":" + (path ? path : "")}),
+                     {"DISPLAY=:99"})
+          .finish();
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_THAT(outcome.out, MatchesRegex(kStartLine + kResultLine));
   EXPECT_FALSE(fs::exists(bin / "dbus-launch.ran"));
