@@ -162,11 +162,9 @@ TEST_F(NotificationCenterOnABus, TheSessionBusIsFoundByAddressElseInTheRuntimeDi
 
 TEST_F(NotificationCenterOnABus, ABusThatNeverAnswersIsGivenUpWithinTheBound) {
   bus->freeze(true);
-  {
-    const HangGuard guard("connecting to a bus that never answers", kHangBound);
-    useLikeTheProgram(
-        *makeNotificationCenter({bus->address(), std::nullopt, &terminal, kShortTimeout}));
-  }
+  const HangGuard guard("connecting to a bus that never answers", kHangBound);
+  useLikeTheProgram(
+      *makeNotificationCenter({bus->address(), std::nullopt, &terminal, kShortTimeout}));
   bus->freeze(false);
   EXPECT_EQ(terminal.str(), kStartLine);
 }
@@ -178,12 +176,10 @@ TEST_F(NotificationCenterOnABus, AHungServerCostsOneWaitAndKeepsSavedIds) {
   NoticeIdStore(ids.path()).save("Ventaro Start", earlier);
   auto center = makeCenter(kShortTimeout);
   server->freeze(true);
-  {
-    const HangGuard guard("posting to a server that never answers", kHangBound);
-    center->add("Ventaro Result", kResult);
-    center->removeDeliveredNotifications({"Ventaro Start"});
-    center->add("Ventaro Start", kStart);
-  }
+  const HangGuard guard("posting to a server that never answers", kHangBound);
+  center->add("Ventaro Result", kResult);
+  center->removeDeliveredNotifications({"Ventaro Start"});
+  center->add("Ventaro Start", kStart);
   server->freeze(false);
   EXPECT_THAT(server->calls(), ElementsAre(Pair("Notify", Contains("Test GPU 8 GB"))));
   EXPECT_EQ(NoticeIdStore(ids.path()).load("Ventaro Start"), earlier);
