@@ -3,6 +3,7 @@
 #include "platform/notice_id_store.h"
 
 #include "platform/untrusted_file.h"
+#include "platform/user_directories.h"
 
 #include <array>
 #include <cerrno>

@@ -2,11 +2,10 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace ventaro {
 
@@ -40,34 +39,6 @@ std::optional<std::string> readUntrustedFile(int directoryFd, const std::string&
   }
   ::close(fd);
   return contents;
-}
-
-std::optional<std::filesystem::path> homeDirectory(const char* home) {
-  if (home != nullptr && std::filesystem::path(home).is_absolute()) {
-    return std::filesystem::path(home);
-  }
-  const long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-      found != nullptr && found->pw_dir != nullptr &&
-      std::filesystem::path(found->pw_dir).is_absolute()) {
-    return std::filesystem::path(found->pw_dir);
-  }
-  return std::nullopt;
-}
-
-std::optional<std::filesystem::path> baseDirectory(const char* value, const char* home,
-                                                   const char* underHome) {
-  if (value != nullptr && std::filesystem::path(value).is_absolute()) {
-    return std::filesystem::path(value);
-  }
-  std::optional<std::filesystem::path> base = homeDirectory(home);
-  if (base) {
-    *base /= underHome;
-  }
-  return base;
 }
 
 } // namespace ventaro

@@ -1,6 +1,7 @@
 #include "platform/user_defaults.h"
 
 #include "platform/untrusted_file.h"
+#include "platform/user_directories.h"
 
 #include <algorithm>
 #include <charconv>
