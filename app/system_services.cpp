@@ -1,5 +1,6 @@
 #include "app/app_services.h"
 #include "app/fan_anomaly.h"
+#include "platform/notification_center_on_first_use.h"
 #include "platform/system_notification_center.h"
 #include "smc/applesmc/applesmc_driver.h"
 #include "smc/smc_access.h"
@@ -14,7 +15,8 @@ AppServices systemAppServices(Application& application, bool launchedAsLoginItem
   services.userDefaults = std::make_shared<KeyFileUserDefaults>(defaultSettingsFilePath());
   NotificationCenterOptions notices;
   notices.terminal = &terminal;
-  services.notificationCenter = makeNotificationCenter(notices);
+  services.notificationCenter = std::make_shared<NotificationCenterOnFirstUse>(
+      [notices] { return makeNotificationCenter(notices); });
   services.gpuPlatform = &gpu::systemGpuPlatform();
   // The fan check reads the fans through the Linux applesmc driver over /sys.
   SMCAccess::setDriver(applesmc::makeSystemDriver());

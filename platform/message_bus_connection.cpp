@@ -2,7 +2,10 @@
 
 #include "platform/message_bus_connection.h"
 
+#include <array>
+#include <cstring>
 #include <glib/gstdio.h>
+#include <pthread.h>
 
 namespace ventaro {
 
@@ -63,6 +66,49 @@ gio::ConnectionPtr authenticate(const std::string& address, std::chrono::millise
   return connection;
 }
 
+// Whether any entry of the address list uses the autolaunch transport, with which GDBus would
+// run dbus-launch: an unbounded wait, and a bus started where the user has none.
+bool namesAutolaunch(const std::string& address) {
+  gchar** entries = g_strsplit(address.c_str(), ";", -1);
+  bool found = false;
+  for (gchar** entry = entries; *entry != nullptr; ++entry) {
+    const gchar* text = g_strstrip(*entry);
+    const char* colon = std::strchr(text, ':');
+    const std::string transport = colon != nullptr ? std::string(text, colon) : std::string(text);
+    found = found || transport == "autolaunch";
+  }
+  g_strfreev(entries);
+  return found;
+}
+
+// Each probe thread waits for this lock, so that all of them are alive at once.
+void* waitForTheProbe(void* lock) {
+  auto* mutex = static_cast<pthread_mutex_t*>(lock);
+  ::pthread_mutex_lock(mutex);
+  ::pthread_mutex_unlock(mutex);
+  return nullptr;
+}
+
+// Whether this process may run the threads GIO needs to connect at the same time (its worker,
+// the main-context worker, a pool thread and the pool's spawner). GLib aborts the process when
+// it cannot start one of them; under a thread limit the notices go to the terminal instead.
+bool threadsCanStart() {
+  constexpr int kThreads = 4;
+  std::array<pthread_t, kThreads> threads{};
+  pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+  ::pthread_mutex_lock(&lock);
+  int started = 0;
+  while (started < kThreads &&
+         ::pthread_create(&threads.at(started), nullptr, waitForTheProbe, &lock) == 0) {
+    ++started;
+  }
+  ::pthread_mutex_unlock(&lock);
+  for (int i = 0; i < started; ++i) {
+    ::pthread_join(threads.at(i), nullptr);
+  }
+  return started == kThreads;
+}
+
 } // namespace
 
 std::optional<std::string> sessionBusAddress() {
@@ -88,6 +134,14 @@ std::optional<std::string> sessionBusAddress() {
 
 gio::ConnectionPtr connectToMessageBus(const std::string& address,
                                        std::chrono::milliseconds timeout) {
+  if (namesAutolaunch(address)) {
+    g_debug("the bus address %s asks for a bus to be started: not used", address.c_str());
+    return nullptr;
+  }
+  if (!threadsCanStart()) {
+    g_debug("no thread can be started to connect to the message bus");
+    return nullptr;
+  }
   gio::ConnectionPtr connection = authenticate(address, timeout);
   if (!connection) {
     return nullptr;

@@ -2,9 +2,16 @@
 
 #include "platform/notice_id_store.h"
 
+#include "platform/untrusted_file.h"
+#include "platform/user_directories.h"
+
 #include <array>
+#include <cerrno>
+#include <fcntl.h>
 #include <gio/gio.h>
-#include <glib/gstdio.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace ventaro {
@@ -46,6 +53,67 @@ std::optional<std::uint32_t> parseId(const gchar* text) {
   return static_cast<std::uint32_t>(value);
 }
 
+// An id file is well under 200 bytes; anything much larger was not written by this store.
+constexpr std::size_t kIdFileLimit = 512;
+
+class DirectoryFd {
+public:
+  explicit DirectoryFd(int fd) : fd_(fd) {}
+  DirectoryFd(const DirectoryFd&) = delete;
+  DirectoryFd& operator=(const DirectoryFd&) = delete;
+  DirectoryFd(DirectoryFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  DirectoryFd& operator=(DirectoryFd&&) = delete;
+  ~DirectoryFd() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+
+private:
+  int fd_;
+};
+
+// The store's directory, open, when ids may be kept in it: a real directory (a link in its place
+// is not followed), owned by this user and writable by nobody else. Every file operation after
+// this is made relative to it, so that nothing swapped in later under its name is used.
+DirectoryFd openDirectory(const std::filesystem::path& directory, bool create) {
+  if (directory.empty()) {
+    return DirectoryFd(-1);
+  }
+  if (create) {
+    g_mkdir_with_parents(directory.parent_path().c_str(), 0700);
+    ::mkdir(directory.c_str(), 0700);
+  }
+  DirectoryFd fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat info {};
+  if (!fd || ::fstat(fd.get(), &info) != 0) {
+    return DirectoryFd(-1);
+  }
+  if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
+      (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    g_debug("%s is not a private directory of this user: notice ids are not kept there",
+            directory.c_str());
+    return DirectoryFd(-1);
+  }
+  return fd;
+}
+
+bool writeAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t count = ::write(fd, data.data(), data.size());
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count <= 0) {
+      return false;
+    }
+    data.remove_prefix(static_cast<std::size_t>(count));
+  }
+  return true;
+}
+
 } // namespace
 
 NoticeIdStore::NoticeIdStore(std::filesystem::path directory) : directory_(std::move(directory)) {}
@@ -55,10 +123,12 @@ std::filesystem::path NoticeIdStore::defaultDirectory() {
   if (runtimeDir != nullptr && g_path_is_absolute(runtimeDir)) {
     return std::filesystem::path(runtimeDir) / "ventaro";
   }
-  return std::filesystem::path(g_get_user_cache_dir()) / "ventaro";
+  const std::optional<std::filesystem::path> cache =
+      baseDirectory(g_getenv("XDG_CACHE_HOME"), g_getenv("HOME"), ".cache");
+  return cache ? *cache / "ventaro" : std::filesystem::path();
 }
 
-std::filesystem::path NoticeIdStore::fileFor(const std::string& identifier) const {
+std::string NoticeIdStore::fileNameFor(const std::string& identifier) {
   std::string name = escapeIdentifier(identifier);
   if (name.size() > kLongestEscapedName) {
     // An escaped name never starts with "%s" (a '%' is always followed by two hex digits).
@@ -67,13 +137,24 @@ std::filesystem::path NoticeIdStore::fileFor(const std::string& identifier) cons
     name = std::string("%sha256-") + digest;
     g_free(digest);
   }
-  return directory_ / (name + kSuffix);
+  return name + kSuffix;
+}
+
+std::filesystem::path NoticeIdStore::fileFor(const std::string& identifier) const {
+  return directory_ / fileNameFor(identifier);
 }
 
 std::optional<SavedNotice> NoticeIdStore::load(const std::string& identifier) const {
+  const DirectoryFd directory = openDirectory(directory_, false);
+  const std::optional<std::string> text =
+      directory ? readUntrustedFile(directory.get(), fileNameFor(identifier), kIdFileLimit, false)
+                : std::nullopt;
+  if (!text) {
+    return std::nullopt;
+  }
   GKeyFile* file = g_key_file_new();
   std::optional<SavedNotice> result;
-  if (g_key_file_load_from_file(file, fileFor(identifier).c_str(), G_KEY_FILE_NONE, nullptr)) {
+  if (g_key_file_load_from_data(file, text->data(), text->size(), G_KEY_FILE_NONE, nullptr)) {
     gchar* id = g_key_file_get_string(file, kGroup, "Id", nullptr);
     gchar* bus = g_key_file_get_string(file, kGroup, "Bus", nullptr);
     gchar* server = g_key_file_get_string(file, kGroup, "Server", nullptr);
@@ -90,10 +171,10 @@ std::optional<SavedNotice> NoticeIdStore::load(const std::string& identifier) co
   return result;
 }
 
-void NoticeIdStore::save(const std::string& identifier, const SavedNotice& notice) const {
-  if (g_mkdir_with_parents(directory_.c_str(), 0700) != 0) {
-    g_debug("cannot create %s", directory_.c_str());
-    return;
+bool NoticeIdStore::save(const std::string& identifier, const SavedNotice& notice) const {
+  const DirectoryFd directory = openDirectory(directory_, true);
+  if (!directory) {
+    return false;
   }
   GKeyFile* file = g_key_file_new();
   g_key_file_set_string(file, kGroup, "Id", std::to_string(notice.id).c_str());
@@ -101,19 +182,40 @@ void NoticeIdStore::save(const std::string& identifier, const SavedNotice& notic
   g_key_file_set_string(file, kGroup, "Server", notice.serverName.c_str());
   gsize length = 0;
   gchar* contents = g_key_file_to_data(file, &length, nullptr);
-  GError* error = nullptr;
-  // Written to a temporary file and renamed over the old one: a reader sees old or new.
-  if (!g_file_set_contents_full(fileFor(identifier).c_str(), contents, static_cast<gssize>(length),
-                                G_FILE_SET_CONTENTS_CONSISTENT, 0600, &error)) {
-    g_debug("cannot save the notice id: %s", error->message);
-    g_error_free(error);
-  }
+  const std::string data(contents, length);
   g_free(contents);
   g_key_file_free(file);
+
+  // Written to a new temporary file and renamed over the old one: a reader sees old or new.
+  // The temporary name starts with '.', which no escaped identifier does.
+  const std::string name = fileNameFor(identifier);
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const std::string temporary = "." + name + "." + std::to_string(g_random_int());
+    const int fd = ::openat(directory.get(), temporary.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) {
+      continue;
+    }
+    if (fd < 0) {
+      break;
+    }
+    const bool written = writeAll(fd, data) && ::fsync(fd) == 0;
+    if (::close(fd) == 0 && written &&
+        ::renameat(directory.get(), temporary.c_str(), directory.get(), name.c_str()) == 0) {
+      return true;
+    }
+    ::unlinkat(directory.get(), temporary.c_str(), 0);
+    break;
+  }
+  g_debug("cannot save the notice id of %s in %s", identifier.c_str(), directory_.c_str());
+  return false;
 }
 
 void NoticeIdStore::forget(const std::string& identifier) const {
-  g_remove(fileFor(identifier).c_str());
+  const DirectoryFd directory = openDirectory(directory_, false);
+  if (directory) {
+    ::unlinkat(directory.get(), fileNameFor(identifier).c_str(), 0);
+  }
 }
 
 } // namespace ventaro

@@ -21,18 +21,22 @@ struct SavedNotice {
   bool operator==(const SavedNotice&) const = default;
 };
 
-/// One small file per identifier in a private directory, each written atomically.
-/// Unreadable or malformed files read as "nothing saved"; failures to write are not reported.
+/// One small file per identifier in a private directory, each written atomically. The directory
+/// is used only while it is a real directory of this user that nobody else can write (made
+/// with mode 0700 where missing; a link in its place is never followed). Unreadable, malformed
+/// or oversized files and anything but a regular file read as "nothing saved".
 class NoticeIdStore {
 public:
   explicit NoticeIdStore(std::filesystem::path directory);
 
   /// $XDG_RUNTIME_DIR/ventaro when XDG_RUNTIME_DIR names an absolute path, else the
-  /// user's cache directory's ventaro/ (safe across reboots: entries are bound to a bus GUID).
+  /// user's cache directory's ventaro/ (safe across reboots: entries are bound to a bus GUID);
+  /// empty (nothing is kept) when the user has no home directory at all.
   static std::filesystem::path defaultDirectory();
 
   std::optional<SavedNotice> load(const std::string& identifier) const;
-  void save(const std::string& identifier, const SavedNotice& notice) const;
+  /// Whether the entry was saved (not in a directory that is unsafe, missing or full).
+  bool save(const std::string& identifier, const SavedNotice& notice) const;
   void forget(const std::string& identifier) const;
 
   /// The file that holds an identifier's entry; any identifier maps to a plain file name
@@ -42,6 +46,8 @@ public:
   const std::filesystem::path& directory() const { return directory_; }
 
 private:
+  static std::string fileNameFor(const std::string& identifier);
+
   std::filesystem::path directory_;
 };
 

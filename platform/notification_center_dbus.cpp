@@ -3,6 +3,7 @@
 #include "platform/notification_center_dbus.h"
 
 #include "platform/dbus_call.h"
+#include "platform/display_text.h"
 
 #include <utility>
 
@@ -28,8 +29,11 @@ GVariant* notifyArguments(std::uint32_t replacesId, const NotificationContent& c
   } else {
     g_variant_builder_add(&hints, "{sv}", "suppress-sound", g_variant_new_boolean(TRUE));
   }
-  return g_variant_new("(susssasa{sv}i)", kAppName, replacesId, "", content.title.c_str(),
-                       content.body.c_str(), nullptr, &hints, kServerDecidesExpiry);
+  // The title carries a device name that the hardware or a hypervisor chose: it is made valid
+  // UTF-8 without control characters before a D-Bus string may hold it.
+  return g_variant_new("(susssasa{sv}i)", kAppName, replacesId, "",
+                       displayText(content.title).c_str(), displayText(content.body).c_str(),
+                       nullptr, &hints, kServerDecidesExpiry);
 }
 
 } // namespace
@@ -64,26 +68,51 @@ void DbusNotificationCenter::removeDeliveredNotifications(
   }
 }
 
+std::optional<SavedNotice>
+DbusNotificationCenter::postedNotice(const std::string& identifier) const {
+  // What this process posted is known without the store, which may have failed to keep it.
+  const auto mine = posted_.find(identifier);
+  return mine != posted_.end() ? std::optional(mine->second) : store_.load(identifier);
+}
+
+void DbusNotificationCenter::forget(const std::string& identifier, const SavedNotice& notice) {
+  posted_.erase(identifier);
+  // Another process may have saved a newer notice under the identifier since: that one stays.
+  if (store_.load(identifier) == notice) {
+    store_.forget(identifier);
+  }
+}
+
+std::optional<std::string> DbusNotificationCenter::serverOwner(bool* answered) {
+  dbus::Failure failure = dbus::Failure::none;
+  std::optional<std::string> owner =
+      dbus::nameOwner(connection_.get(), kServerName, timeout_, &failure);
+  if (failure == dbus::Failure::noAnswer) {
+    serverHung_ = true; // one wait is all a hung bus gets
+  }
+  *answered = owner.has_value() || failure == dbus::Failure::nobodyThere;
+  return owner;
+}
+
 void DbusNotificationCenter::withdraw(const std::string& identifier) {
-  const std::optional<SavedNotice> saved = store_.load(identifier);
+  const std::optional<SavedNotice> saved = postedNotice(identifier);
   if (!saved || serverHung_) {
     return; // kept: a later process may find the server answering again
   }
   if (saved->busGuid != busGuid()) {
     // Posted on a bus that is not ours (an earlier session): out of reach from here.
-    store_.forget(identifier);
+    forget(identifier, *saved);
     return;
   }
-  dbus::Failure failure = dbus::Failure::none;
-  const std::optional<std::string> owner =
-      dbus::nameOwner(connection_.get(), kServerName, timeout_, &failure);
-  if (!owner && failure != dbus::Failure::nobodyThere) {
+  bool answered = false;
+  const std::optional<std::string> owner = serverOwner(&answered);
+  if (!answered) {
     return; // the bus did not answer; try again another time
   }
   if (!owner || *owner != saved->serverName) {
     // The server that showed the notice has left, and its notices with it. Its successor's
     // ids mean other notices: no close is sent to it.
-    store_.forget(identifier);
+    forget(identifier, *saved);
     return;
   }
   const dbus::Target server = {owner->c_str(), kServer.path, kServer.interface};
@@ -95,36 +124,38 @@ void DbusNotificationCenter::withdraw(const std::string& identifier) {
   }
   // Closed, or the server says the id is unknown (closed by the user or expired), or the server
   // has left: in each case the notice is no longer on the screen.
-  store_.forget(identifier);
+  forget(identifier, *saved);
 }
 
 std::uint32_t DbusNotificationCenter::replaceableId(const std::string& identifier) {
-  const std::optional<SavedNotice> saved = store_.load(identifier);
+  const std::optional<SavedNotice> saved = postedNotice(identifier);
   if (!saved || saved->busGuid != busGuid()) {
     return 0;
   }
-  dbus::Failure failure = dbus::Failure::none;
-  const std::optional<std::string> owner =
-      dbus::nameOwner(connection_.get(), kServerName, timeout_, &failure);
-  return owner == saved->serverName ? saved->id : 0;
+  bool answered = false;
+  return serverOwner(&answered) == saved->serverName ? saved->id : 0;
 }
 
 void DbusNotificationCenter::add(const std::string& identifier,
                                  const NotificationContent& content) {
+  const std::uint32_t replacesId = serverHung_ ? 0 : replaceableId(identifier);
   if (serverHung_) {
     terminal_.add(identifier, content);
     return;
   }
-  const dbus::Reply reply = dbus::call(connection_.get(), kServer, "Notify",
-                                       notifyArguments(replaceableId(identifier), content),
-                                       G_VARIANT_TYPE("(u)"), timeout_);
+  const dbus::Reply reply =
+      dbus::call(connection_.get(), kServer, "Notify", notifyArguments(replacesId, content),
+                 G_VARIANT_TYPE("(u)"), timeout_);
   switch (reply.failure) {
   case dbus::Failure::none: {
     std::uint32_t id = 0;
     g_variant_get(reply.body.get(), "(u)", &id);
     if (id != 0 && g_dbus_is_unique_name(reply.sender.c_str())) {
-      store_.save(identifier, SavedNotice{id, busGuid(), reply.sender});
+      const SavedNotice notice{id, busGuid(), reply.sender};
+      posted_[identifier] = notice;
+      store_.save(identifier, notice); // for later processes; this one remembers it anyway
     } else {
+      posted_.erase(identifier);
       store_.forget(identifier);
     }
     return;
@@ -134,9 +165,10 @@ void DbusNotificationCenter::add(const std::string& identifier,
     terminal_.add(identifier, content);
     return;
   case dbus::Failure::nobodyThere:
-    terminal_.add(identifier, content);
-    return;
   case dbus::Failure::refused:
+    // Nobody took the notice, or the server refused it or answered nonsense: either way it is
+    // not on the screen, so it goes where the user will still see it.
+    terminal_.add(identifier, content);
     return;
   }
 }

@@ -10,6 +10,9 @@
 
 #include <chrono>
 #include <iosfwd>
+#include <map>
+#include <optional>
+#include <string>
 
 namespace ventaro {
 
@@ -20,10 +23,12 @@ inline constexpr std::chrono::milliseconds kNotificationCallTimeout{3000};
 /// server's ids in a NoticeIdStore so that a later process can withdraw what this one posted.
 ///
 /// Nothing is reported and nothing waits longer than the call timeout per call. A notice that
-/// finds no server at all (it left the bus and none can be started) is written on the terminal
-/// stream instead, so that a result is never silently lost. A server that does not answer in
-/// time is taken as hung: that notice and every later one go to the terminal stream, and nothing
-/// more is withdrawn, so that a hung server costs one timeout, not one per call.
+/// finds no server at all (it left the bus and none can be started), or that the server refuses
+/// or answers with anything but an id, is written on the terminal stream instead, so that a
+/// result is never silently lost. A bus or server that does not answer a call in time is taken
+/// as hung: that notice and every later one go to the terminal stream, and nothing more is
+/// withdrawn, so that a hung server costs one timeout, not one per call. What this process
+/// posted it withdraws from memory, even where the store could not keep the id.
 class DbusNotificationCenter final : public NotificationCenter {
 public:
   DbusNotificationCenter(gio::ConnectionPtr connection, NoticeIdStore store, std::ostream& terminal,
@@ -41,6 +46,12 @@ private:
   void withdraw(const std::string& identifier);
   /// The saved id of `identifier` if the server that gave it still owns the name.
   std::uint32_t replaceableId(const std::string& identifier);
+  /// What this process posted under `identifier`, else what the store kept of an earlier one.
+  std::optional<SavedNotice> postedNotice(const std::string& identifier) const;
+  void forget(const std::string& identifier, const SavedNotice& notice);
+  /// The server's unique name; `answered` false when the bus did not answer (a timeout marks
+  /// the server hung).
+  std::optional<std::string> serverOwner(bool* answered);
   std::string busGuid() const;
 
   gio::ConnectionPtr connection_;
@@ -48,6 +59,7 @@ private:
   TerminalNotificationCenter terminal_;
   std::chrono::milliseconds timeout_;
   bool serverHung_ = false;
+  std::map<std::string, SavedNotice> posted_;
 };
 
 } // namespace ventaro

@@ -1,26 +1,13 @@
 #include "platform/notification_center_terminal.h"
 
+#include "platform/display_text.h"
+
 #include <ostream>
 
 namespace ventaro {
 
-namespace {
-
-void appendOnOneLine(std::string& line, const std::string& text) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    line += (byte < 0x20 || byte == 0x7F) ? ' ' : c;
-  }
-}
-
-} // namespace
-
 std::string terminalNoticeLine(const NotificationContent& content) {
-  std::string line;
-  appendOnOneLine(line, content.title);
-  line += ": ";
-  appendOnOneLine(line, content.body);
-  return line;
+  return displayText(content.title) + ": " + displayText(content.body);
 }
 
 TerminalNotificationCenter::TerminalNotificationCenter(std::ostream& out) : out_(out) {}

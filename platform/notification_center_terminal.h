@@ -10,8 +10,9 @@
 
 namespace ventaro {
 
-/// The one line that stands for a notice: "Title: Body". Control characters (a line break in
-/// a device name, say) become blanks, so that a notice is always exactly one line.
+/// The one line that stands for a notice: "Title: Body", each shown with displayText: valid
+/// UTF-8, and control characters (a line break in a device name, a terminal's CSI) as blanks,
+/// so that a notice is always exactly one line and never commands the terminal.
 std::string terminalNoticeLine(const NotificationContent& content);
 
 class TerminalNotificationCenter final : public NotificationCenter {

@@ -1,8 +1,12 @@
 #include "platform/user_defaults.h"
 
+#include "platform/untrusted_file.h"
+#include "platform/user_directories.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <fcntl.h>
 #include <glib.h>
 #include <memory>
 
@@ -30,12 +34,19 @@ struct KeyFileDeleter {
   void operator()(GKeyFile* file) const { g_key_file_free(file); }
 };
 
-// The values of the [Ventaro] group, or none when the file cannot be read or parsed.
+// Far beyond any settings file a person writes; a larger one is not read at all.
+constexpr std::size_t kSettingsFileLimit = std::size_t{1} << 20;
+
+// The values of the [Ventaro] group, or none when the file cannot be read or parsed. The file
+// may be a link (kept dotfiles often are), but only a regular file is read, without blocking.
 std::map<std::string, std::string> readStoredValues(const std::filesystem::path& path) {
   std::map<std::string, std::string> values;
+  const std::optional<std::string> text =
+      path.empty() ? std::nullopt : readUntrustedFile(AT_FDCWD, path, kSettingsFileLimit, true);
   std::unique_ptr<GKeyFile, KeyFileDeleter> file(g_key_file_new());
   GError* error = nullptr;
-  if (!g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_NONE, &error)) {
+  if (!text ||
+      !g_key_file_load_from_data(file.get(), text->data(), text->size(), G_KEY_FILE_NONE, &error)) {
     g_clear_error(&error); // missing, unreadable or malformed: the user stored nothing
     return values;
   }
@@ -55,15 +66,8 @@ std::map<std::string, std::string> readStoredValues(const std::filesystem::path&
 } // namespace
 
 std::filesystem::path settingsFilePath(const char* xdgConfigHome, const char* home) {
-  std::filesystem::path base;
-  if (xdgConfigHome != nullptr && std::filesystem::path(xdgConfigHome).is_absolute()) {
-    base = xdgConfigHome;
-  } else if (home != nullptr && *home != '\0') {
-    base = std::filesystem::path(home) / ".config";
-  } else {
-    base = std::filesystem::path(g_get_home_dir()) / ".config";
-  }
-  return base / "ventaro" / "settings.ini";
+  const std::optional<std::filesystem::path> base = baseDirectory(xdgConfigHome, home, ".config");
+  return base ? *base / "ventaro" / "settings.ini" : std::filesystem::path();
 }
 
 std::filesystem::path defaultSettingsFilePath() {

@@ -31,8 +31,9 @@ public:
 
 /// Where the settings file lives: `$XDG_CONFIG_HOME/ventaro/settings.ini`, else
 /// `$HOME/.config/ventaro/settings.ini`. A relative or empty XDG_CONFIG_HOME is ignored, as
-/// the base-directory convention asks. Null arguments stand for unset variables; with neither
-/// usable, the home directory from the password database is used.
+/// the base-directory convention asks, and so is a relative or empty HOME: the home directory
+/// from the password database stands in. Null arguments stand for unset variables. Empty when
+/// no home can be found at all (then nothing is stored).
 std::filesystem::path settingsFilePath(const char* xdgConfigHome, const char* home);
 
 /// settingsFilePath() for this process's environment.
@@ -50,7 +51,8 @@ std::optional<std::int64_t> parseIntegerSetting(const std::string& text);
 std::optional<bool> parseBooleanSetting(const std::string& text);
 
 /// Settings stored in a GLib key file, group [Ventaro]. The file is read once, when the object
-/// is made; a missing, unreadable or malformed file means that the user stored nothing.
+/// is made; a missing, unreadable or malformed file means that the user stored nothing, and so
+/// does anything but a regular file (a FIFO is never waited on) or a file over 1 MiB.
 class KeyFileUserDefaults final : public UserDefaults {
 public:
   explicit KeyFileUserDefaults(const std::filesystem::path& file);

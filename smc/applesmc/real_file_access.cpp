@@ -8,6 +8,7 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace ventaro::applesmc {
 namespace {
@@ -20,6 +21,8 @@ public:
   explicit FileDescriptor(int fd) : fd_(fd) {}
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  FileDescriptor& operator=(FileDescriptor&&) = delete;
   ~FileDescriptor() {
     if (fd_ >= 0) {
       ::close(fd_);
@@ -37,12 +40,31 @@ private:
   int fd_;
 };
 
+// Opens without waiting for a peer (a FIFO planted in the tree would block a plain open for
+// ever) and keeps only regular files: sysfs attributes are regular files, anything else in
+// their place counts as absent.
+FileDescriptor openRegularFile(const std::string& path, int flags, int* error) {
+  FileDescriptor file(::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat status {};
+  if (file.get() < 0) {
+    *error = errno == ENXIO ? ENOENT : errno; // ENXIO: a FIFO opened for writing without reader
+  } else if (::fstat(file.get(), &status) != 0) {
+    *error = errno;
+  } else if (!S_ISREG(status.st_mode)) {
+    *error = S_ISDIR(status.st_mode) ? EISDIR : ENOENT;
+  } else {
+    *error = 0;
+  }
+  return file;
+}
+
 } // namespace
 
 ReadResult RealFileAccess::readFile(const std::string& path) {
-  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) {
-    return {errno, {}};
+  int error = 0;
+  FileDescriptor file = openRegularFile(path, O_RDONLY, &error);
+  if (error != 0) {
+    return {error, {}};
   }
   ReadResult result;
   std::array<char, 4096> buffer{};
@@ -64,9 +86,10 @@ ReadResult RealFileAccess::readFile(const std::string& path) {
 }
 
 int RealFileAccess::writeFile(const std::string& path, std::string_view data) {
-  FileDescriptor file(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-  if (file.get() < 0) {
-    return errno;
+  int error = 0;
+  FileDescriptor file = openRegularFile(path, O_WRONLY | O_TRUNC, &error);
+  if (error != 0) {
+    return error;
   }
   while (!data.empty()) {
     const ssize_t count = ::write(file.get(), data.data(), data.size());

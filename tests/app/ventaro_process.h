@@ -20,10 +20,12 @@ struct Outcome {
 
 class VentaroProcess : NoCopy {
 public:
-  // `wrapper` runs first and ends by running the rest of its command line. In the sanitizer
-  // build every run is also a leak check: LeakSanitizer turns a leak into a failed exit.
+  // `wrapper` runs first and ends by running the rest of its command line; `environment`
+  // (NAME=value) comes after the home's own variables. In the sanitizer build every run is
+  // also a leak check: LeakSanitizer turns a leak into a failed exit.
   VentaroProcess(const std::filesystem::path& home, const std::vector<std::string>& arguments,
-                 const std::optional<std::string>& busAddress, std::vector<std::string> argv = {}) {
+                 const std::optional<std::string>& busAddress, std::vector<std::string> argv = {},
+                 const std::vector<std::string>& environment = {}) {
     const std::string root = home.string();
     argv.insert(argv.end(),
                 {"env", "-u", "DBUS_SESSION_BUS_ADDRESS", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
@@ -32,6 +34,7 @@ public:
     if (busAddress) {
       argv.push_back("DBUS_SESSION_BUS_ADDRESS=" + *busAddress);
     }
+    argv.insert(argv.end(), environment.begin(), environment.end());
     argv.insert(argv.end(), {"timeout", "120", VENTARO_BINARY});
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<const char*> pointers;

@@ -9,8 +9,6 @@
 namespace ventaro {
 namespace {
 
-using testing::ScopedEnvironmentVariable;
-
 const std::string kGuid = "0123456789abcdef0123456789abcdef";
 
 class NoticeIdStoreTest : public ::testing::Test {
@@ -59,21 +57,6 @@ TEST_F(NoticeIdStoreTest, KeepsEachIdentifierApartInItsOwnPrivateFile) {
   EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
-TEST_F(NoticeIdStoreTest, ReplacesAndForgets) {
-  store.save("Ventaro Start", SavedNotice{42, kGuid, ":1.7"});
-  const SavedNotice later{4294967295u, kGuid, ":1.1234"};
-  store.save("Ventaro Start", later);
-  EXPECT_EQ(store.load("Ventaro Start"), later);
-  store.forget("Ventaro Start");
-  EXPECT_FALSE(store.load("Ventaro Start"));
-  store.forget("never saved"); // no complaint
-
-  std::ofstream(temp.path() / "file") << "not a directory";
-  const NoticeIdStore blocked(temp.path() / "file" / "ventaro");
-  blocked.save("Ventaro Start", later); // fails quietly
-  EXPECT_FALSE(blocked.load("Ventaro Start"));
-}
-
 TEST_F(NoticeIdStoreTest, IgnoresContentsItDidNotWrite) {
   const std::string bus = "Bus=" + kGuid + "\n";
   const std::pair<const char*, std::string> cases[] = {
@@ -96,18 +79,6 @@ TEST_F(NoticeIdStoreTest, IgnoresContentsItDidNotWrite) {
     EXPECT_EQ(store.load("Ventaro Start").has_value(), name == std::string("well formed")) << name;
   }
   EXPECT_EQ(store.load("Ventaro Start"), (SavedNotice{7, kGuid, ":1.7"}));
-}
-
-TEST(NoticeIdStoreDirectory, FollowsTheRuntimeDirectoryElseTheCacheDirectory) {
-  {
-    const ScopedEnvironmentVariable runtime("XDG_RUNTIME_DIR", "/run/user/1000");
-    EXPECT_EQ(NoticeIdStore::defaultDirectory(), "/run/user/1000/ventaro");
-  }
-  for (const auto& unusable : {std::optional<std::string>(), std::optional<std::string>("rel")}) {
-    const ScopedEnvironmentVariable runtime("XDG_RUNTIME_DIR", unusable);
-    EXPECT_TRUE(NoticeIdStore::defaultDirectory().is_absolute());
-    EXPECT_EQ(NoticeIdStore::defaultDirectory().filename(), "ventaro");
-  }
 }
 
 } // namespace

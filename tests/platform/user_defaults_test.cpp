@@ -3,7 +3,6 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace ventaro {
 namespace {
@@ -77,29 +76,6 @@ TEST_F(SettingsFile, MissingOrUnusableFileLeavesTheRegisteredDefaults) {
   fs::remove(file);
   fs::create_directories(file); // a folder where the file should be
   EXPECT_EQ(load().integerForKey("StressLevel"), 100);
-}
-
-TEST_F(SettingsFile, OnlyExactKeysOfTheVentaroGroupCountAndTheFileIsNeverWritten) {
-  const std::string text =
-      "# comment\n[Other]\nStressLevel=1\n\n[Ventaro]\nstresslevel=2\nDelayAtLogin = 9\n";
-  write(text);
-  const auto modified = fs::last_write_time(file);
-  KeyFileUserDefaults defaults = load();
-  EXPECT_EQ(defaults.integerForKey("StressLevel"), 100);
-  EXPECT_EQ(defaults.integerForKey("DelayAtLogin"), 9) << "stored, never registered";
-  defaults.registerDefaults("DelayAtLogin", std::int64_t{5});
-  EXPECT_EQ(defaults.integerForKey("DelayAtLogin"), 9) << "registering keeps the stored value";
-  std::ostringstream after;
-  after << std::ifstream(file).rdbuf();
-  EXPECT_EQ(after.str(), text);
-  EXPECT_EQ(fs::last_write_time(file), modified);
-}
-
-TEST(SettingsFilePath, IgnoresAnUnsetEmptyOrRelativeConfigHome) {
-  EXPECT_EQ(settingsFilePath("/cfg", "/home/u"), "/cfg/ventaro/settings.ini");
-  for (const char* ignored : {static_cast<const char*>(nullptr), "", "relative/cfg"}) {
-    EXPECT_EQ(settingsFilePath(ignored, "/home/u"), "/home/u/.config/ventaro/settings.ini");
-  }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "platform/gio_handles.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -178,12 +179,13 @@ ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
 }
 
 // Anyone may own any name and send anywhere; no service directory, so nothing is activatable.
+// Any user may connect, but only through a directory that only its owner can enter.
 PrivateSessionBus::PrivateSessionBus() : address_("unix:path=" + socketPath().string()) {
   const std::filesystem::path config = directory_.path() / "bus.conf";
-  std::ofstream(config) << "<busconfig><type>session</type><listen>" << address_
-                        << "</listen><auth>EXTERNAL</auth>"
-                        << "<policy context=\"default\"><allow send_destination=\"*\"/>"
-                        << "<allow receive_sender=\"*\"/><allow own=\"*\"/></policy></busconfig>\n";
+  std::ofstream(config)
+      << "<busconfig><type>session</type><listen>" << address_ << "</listen><auth>EXTERNAL</auth>"
+      << "<policy context=\"default\"><allow user=\"*\"/><allow send_destination=\"*\"/>"
+      << "<allow receive_sender=\"*\"/><allow own=\"*\"/></policy></busconfig>\n";
   const std::string configArgument = "--config-file=" + config.string();
   const gchar* argv[] = {"dbus-daemon", configArgument.c_str(), "--nofork", nullptr};
   GError* error = nullptr;
@@ -210,6 +212,10 @@ std::string PrivateSessionBus::guid() const {
   std::string guid = g_dbus_connection_get_guid(connection);
   g_object_unref(connection);
   return guid;
+}
+
+void PrivateSessionBus::freeze(bool stopped) const {
+  g_subprocess_send_signal(daemon_, stopped ? SIGSTOP : SIGCONT);
 }
 
 MockNotificationServer::MockNotificationServer(const std::string& busAddress) {
@@ -240,6 +246,10 @@ MockNotificationServer::MockNotificationServer(const std::string& busAddress) {
 MockNotificationServer::~MockNotificationServer() {
   stop();
   g_object_unref(connection_);
+}
+
+void MockNotificationServer::freeze(bool stopped) const {
+  g_subprocess_send_signal(process_, stopped ? SIGSTOP : SIGCONT);
 }
 
 void MockNotificationServer::stop() {
@@ -308,69 +318,12 @@ void MockNotificationServer::answerCloseWithInvalidId() const {
                nullptr));
 }
 
-SilentNotificationServer::SilentNotificationServer(const std::string& busAddress)
-    : connection_(openBusConnection(busAddress)) {
-  // Runs on GDBus's worker thread for every message in or out; a message it answers with
-  // null is dropped before anyone could reply to it.
-  filter_ = g_dbus_connection_add_filter(
-      connection_,
-      [](GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer self) {
-        const char* interface = g_dbus_message_get_interface(message);
-        if (!incoming || interface == nullptr || !g_str_equal(interface, kName)) {
-          return message;
-        }
-        auto* server = static_cast<SilentNotificationServer*>(self);
-        const std::lock_guard lock(server->mutex_);
-        server->received_.emplace_back(g_dbus_message_get_member(message));
-        g_object_unref(message);
-        return static_cast<GDBusMessage*>(nullptr);
-      },
-      this, nullptr);
-  GError* error = nullptr;
-  const gio::VariantPtr reply(busCall(connection_, "RequestName",
-                                      g_variant_new("(su)", kName, 4u /* do not queue */), "(u)",
-                                      &error));
-  guint32 answer = 0;
-  if (reply) {
-    g_variant_get(reply.get(), "(u)", &answer);
-  }
-  if (answer != 1 /* primary owner */) {
-    fail("cannot own org.freedesktop.Notifications", error);
-  }
-  uniqueName_ = g_dbus_connection_get_unique_name(connection_);
-}
-
-SilentNotificationServer::~SilentNotificationServer() {
-  // Closed first: once the worker has closed the stream, the filter runs no more.
-  g_dbus_connection_close_sync(connection_, nullptr, nullptr);
-  g_dbus_connection_remove_filter(connection_, filter_);
-  g_object_unref(connection_);
-}
-
-std::vector<std::string> SilentNotificationServer::methodsReceived() const {
-  const std::lock_guard lock(mutex_);
-  return received_;
-}
-
-MuteSocket::MuteSocket() {
-  const std::string path = (directory_.path() / "mute").string();
-  sockaddr_un socketAddress{};
-  socketAddress.sun_family = AF_UNIX;
-  path.copy(socketAddress.sun_path, sizeof socketAddress.sun_path - 1);
-  fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd_ < 0 ||
-      bind(fd_, reinterpret_cast<sockaddr*>(&socketAddress), sizeof socketAddress) != 0 ||
-      listen(fd_, 16) != 0) {
-    close(fd_);
-    fail("cannot listen on " + path);
-  }
-  gchar* escaped = g_dbus_address_escape_value(path.c_str());
-  address_ = std::string("unix:path=") + escaped;
-  g_free(escaped);
-}
-
-MuteSocket::~MuteSocket() {
-  close(fd_);
+void MockNotificationServer::answerNotifyWith(const std::string& outSignature,
+                                              const std::string& code) const {
+  g_variant_unref(mockCall(
+      "AddMethod",
+      g_variant_new("(sssss)", "", "Notify", "susssasa{sv}i", outSignature.c_str(), code.c_str()),
+      nullptr));
 }
 
 } // namespace ventaro::testing

@@ -1,8 +1,8 @@
 #pragma once
 
-// Real peers for the notification tests: a private session bus, the python3-dbusmock
-// notification server, a server that never answers, and a socket that never speaks; with the
-// scoped helpers those tests share.
+// Real peers for the notification tests: a private session bus and the python3-dbusmock
+// notification server, either of which can be stopped to hang its callers; with the scoped
+// helpers those tests share.
 
 #include <chrono>
 #include <condition_variable>
@@ -72,6 +72,8 @@ public:
   const std::string& address() const { return address_; }
   std::filesystem::path socketPath() const { return directory_.path() / "bus"; }
   std::string guid() const;
+  /// Stops (SIGSTOP) or resumes the daemon: a bus that hangs every caller, connecting included.
+  void freeze(bool stopped) const;
 
 private:
   TemporaryDirectory directory_;
@@ -99,6 +101,11 @@ public:
   const std::string& uniqueName() const { return uniqueName_; }
   /// From now on CloseNotification answers org.freedesktop.Notifications.Error.InvalidId.
   void answerCloseWithInvalidId() const;
+  /// From now on Notify runs the Python `code` (dbusmock's AddMethod; `args` holds the call's
+  /// arguments, `ret` the answer) and answers with `outSignature`.
+  void answerNotifyWith(const std::string& outSignature, const std::string& code) const;
+  /// Stops (SIGSTOP) or resumes the server: it keeps its name and answers nothing meanwhile.
+  void freeze(bool stopped) const;
   /// Ends the server and waits until its name is free.
   void stop();
 
@@ -108,37 +115,6 @@ private:
   GDBusConnection* connection_ = nullptr;
   GSubprocess* process_ = nullptr;
   std::string uniqueName_;
-};
-
-/// Owns org.freedesktop.Notifications and drops every call made to it, unanswered.
-class SilentNotificationServer : NoCopy {
-public:
-  explicit SilentNotificationServer(const std::string& busAddress);
-  ~SilentNotificationServer();
-  const std::string& uniqueName() const { return uniqueName_; }
-  /// The notification methods called on it so far, in arrival order.
-  std::vector<std::string> methodsReceived() const;
-
-private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> received_;
-  GDBusConnection* connection_ = nullptr;
-  guint filter_ = 0;
-  std::string uniqueName_;
-};
-
-/// A Unix socket that accepts connections and never says a word: a bus address that hangs
-/// every client trying to authenticate.
-class MuteSocket : NoCopy {
-public:
-  MuteSocket();
-  ~MuteSocket();
-  const std::string& address() const { return address_; }
-
-private:
-  TemporaryDirectory directory_;
-  int fd_ = -1;
-  std::string address_;
 };
 
 } // namespace ventaro::testing

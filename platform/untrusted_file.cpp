@@ -1,0 +1,44 @@
+#include "platform/untrusted_file.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ventaro {
+
+std::optional<std::string> readUntrustedFile(int directoryFd, const std::string& name,
+                                             std::size_t limit, bool followLink) {
+  const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
+  const int fd = ::openat(directoryFd, name.c_str(), flags);
+  if (fd < 0) {
+    return std::nullopt;
+  }
+  std::optional<std::string> contents;
+  struct stat info {};
+  // The size is only a first check: what is read is bounded again, whatever the file claims.
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+      static_cast<std::uint64_t>(info.st_size) <= limit) {
+    std::string data;
+    std::array<char, 4096> buffer{};
+    for (;;) {
+      const ssize_t count = ::read(fd, buffer.data(), buffer.size());
+      if (count < 0 && errno == EINTR) {
+        continue;
+      }
+      if (count <= 0 || data.size() + static_cast<std::size_t>(count) > limit) {
+        if (count == 0) {
+          contents = std::move(data);
+        }
+        break;
+      }
+      data.append(buffer.data(), static_cast<std::size_t>(count));
+    }
+  }
+  ::close(fd);
+  return contents;
+}
+
+} // namespace ventaro

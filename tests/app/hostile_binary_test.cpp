@@ -1,0 +1,259 @@
+// The real `ventaro` against planted files, misbehaving peers and hostile text: every run ends
+// within its own bound, shows its notices somewhere, and writes only into the user's private
+// directory.
+
+#include "tests/app/ventaro_process.h"
+
+#include <cstdlib>
+#include <gmock/gmock.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ventaro::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ContainsRegex;
+using ::testing::ElementsAre;
+using ::testing::MatchesRegex;
+using ::testing::Not;
+
+const std::string kStartLine = "Compute Benchmark: Ventaro will test FP32 performance\\.\n";
+const std::string kResultLine = ".+ [0-9]+ (MB|GB): Ventaro measured [0-9]+ GFLOPS\\.\n";
+const std::string kHugeStressLevel = "[Ventaro]\nStressLevel=9223372036854775807\n";
+
+// Each run's own bound: a normal run takes about six seconds, a hang for ever. The signal goes
+// on to `ventaro` through the inner `timeout`; a KILL would stop there and leave it running.
+std::vector<std::string> bounded(std::vector<std::string> wrapper = {}) {
+  wrapper.insert(wrapper.begin(), {"timeout", "30"});
+  return wrapper;
+}
+
+std::optional<std::string> privateMountsUnavailable() {
+  if (geteuid() != 0) {
+    return "a private mount namespace needs root";
+  }
+  if (std::system("unshare --mount --propagation private true >/dev/null 2>&1") != 0) {
+    return "no unshare, or no private mount namespace here";
+  }
+  return std::nullopt;
+}
+
+std::size_t entriesIn(const fs::path& directory) {
+  return static_cast<std::size_t>(std::distance(fs::directory_iterator(directory), {}));
+}
+
+class HostileHome : public VentaroOnABus {
+protected:
+  void SetUp() override {
+    VentaroOnABus::SetUp();
+    settings("StressLevel=1\n");
+  }
+  fs::path runtime() const { return home.path() / "runtime"; }
+  fs::path settingsFile() const { return home.path() / "config" / "ventaro" / "settings.ini"; }
+  // An id file as an earlier start on this bus would have left it, with `padding` after it.
+  void plantId(const std::string& file, std::uint32_t id, const std::string& padding = "") {
+    fs::create_directories(runtime() / "ventaro");
+    std::ofstream(runtime() / "ventaro" / file) << "[Notice]\nId=" << id << "\nBus=" << bus->guid()
+                                                << "\nServer=" << server->uniqueName() << "\n"
+                                                << padding;
+  }
+  Outcome start(const std::vector<std::string>& wrapper = bounded(),
+                const std::vector<std::string>& environment = {}) {
+    return VentaroProcess(home.path(), {}, bus->address(), wrapper, environment).finish();
+  }
+};
+
+// --- files ---
+
+TEST_F(HostileHome, FifosInPlaceOfTheSettingsAndAnIdFileAreNotWaitedOn) {
+  ASSERT_TRUE(fs::remove(settingsFile()) && mkfifo(settingsFile().c_str(), 0600) == 0);
+  fs::create_directories(runtime() / "ventaro");
+  ASSERT_EQ(mkfifo((runtime() / "ventaro" / "Ventaro%20Start.notice").c_str(), 0600), 0);
+  const Outcome outcome = start();
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(server->callsOf("Notify").size(), 2u);
+}
+
+TEST_F(HostileHome, FifosInTheApplesmcTreeCountAsAbsent) {
+  if (const auto reason = privateMountsUnavailable()) {
+    GTEST_SKIP() << *reason;
+  }
+  // A tmpfs over $1 holding the fixture tree $2 with a FIFO in place of every file.
+  const char* script = "set -e; mount -t tmpfs ventaro-fixture \"$1\"; cp -R \"$2\"/. \"$1\"/; "
+                       "find \"$1\" -type f -exec sh -c 'rm \"$1\"; mkfifo \"$1\"' sh {} \\;; "
+                       "shift 2; exec \"$@\"";
+  const char* sources = std::getenv("VENTARO_SOURCE_DIR");
+  const fs::path tree = fs::path(sources != nullptr ? sources : ".") /
+                        "tests/fixtures/sysfs/flat-stuck/sys/devices/platform";
+  const Outcome outcome =
+      VentaroProcess(home.path(), {"--login-item"}, bus->address(),
+                     bounded({"unshare", "--mount", "--propagation", "private", "sh", "-c", script,
+                              "sh", "/sys/devices/platform", tree.string()}))
+          .finish();
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_TRUE(server->callsOf("Notify").empty());
+}
+
+TEST_F(HostileHome, OversizedSettingsAndIdFilesAreNotRead) {
+  std::ofstream(settingsFile()) << kHugeStressLevel << std::string(1 << 20, '#') << "\n";
+  plantId("Ventaro%20Start.notice", 7, "#" + std::string(600, 'x') + "\n");
+  EXPECT_EQ(start().status, 0) << "the settings' load would never end";
+  EXPECT_THAT(server->closedIds(), ElementsAre("1")) << "only its own start notice";
+}
+
+// A start notice whose id cannot be kept is withdrawn all the same, from memory.
+TEST_F(HostileHome, AnIdDirectoryThatIsAFileALinkOrOpenToOthersIsNotUsed) {
+  const fs::path ids = runtime() / "ventaro", elsewhere = home.path() / "victim";
+  fs::create_directory(elsewhere);
+  const std::function<void()> plant[] = {
+      [&] { std::ofstream(ids) << "a file where the directory should be"; },
+      [&] { fs::create_directory_symlink(elsewhere, ids); },
+      [&] { fs::create_directory(ids), fs::permissions(ids, fs::perms::all); }};
+  for (std::size_t i = 0; i < std::size(plant); ++i) {
+    fs::remove(ids);
+    plant[i]();
+    EXPECT_EQ(start().status, 0) << i;
+    EXPECT_EQ(server->closedIds().size(), i + 1) << i;
+  }
+  EXPECT_EQ(entriesIn(elsewhere) + entriesIn(ids), 0u);
+}
+
+// A user made for the test (removed after it), its password-database home in the test's home,
+// which it owns, on a bus that any user may reach.
+class AsAnOrdinaryUser : public HostileHome {
+protected:
+  void SetUp() override {
+    HostileHome::SetUp();
+    if (IsSkipped() || geteuid() != 0) {
+      GTEST_SKIP() << "making a user for the test needs root";
+    }
+    const std::string name = "ventaro" + std::to_string(getpid());
+    fs::create_directory(home.path() / "pw");
+    if (std::system(("useradd -M -d " + (home.path() / "pw").string() + " " + name).c_str()) != 0) {
+      GTEST_SKIP() << "useradd cannot make a user here";
+    }
+    user = name;
+    const passwd* entry = getpwnam(name.c_str());
+    asUser = {"setpriv", "--reuid=" + std::to_string(entry->pw_uid),
+              "--regid=" + std::to_string(entry->pw_gid), "--clear-groups"};
+    ASSERT_EQ(std::system(("chown -R " + name + ": " + home.path().string()).c_str()), 0);
+    fs::permissions(bus->socketPath().parent_path(), fs::perms::owner_all | fs::perms::others_exec);
+    fs::permissions(bus->socketPath(), fs::perms::all);
+  }
+  void TearDown() override {
+    if (!user.empty()) {
+      EXPECT_EQ(std::system(("userdel " + user).c_str()), 0);
+    }
+  }
+  std::string user;
+  std::vector<std::string> asUser;
+};
+
+TEST_F(AsAnOrdinaryUser, AnIdDirectoryThatIsALinkIsNotFollowed) {
+  const fs::path elsewhere = home.path() / "pw";
+  fs::create_directory_symlink(elsewhere, runtime() / "ventaro");
+  EXPECT_EQ(start(bounded(asUser)).status, 0);
+  EXPECT_EQ(entriesIn(elsewhere), 0u);
+  EXPECT_THAT(server->closedIds(), ElementsAre("1"));
+}
+
+TEST_F(AsAnOrdinaryUser, AnEmptyHomeOrRelativeBaseDirectoriesAreNotTheWorkingDirectory) {
+  const fs::path work = home.path() / "work";
+  fs::create_directories(work / ".config" / "ventaro");
+  std::ofstream(work / ".config" / "ventaro" / "settings.ini") << kHugeStressLevel;
+  fs::permissions(work, fs::perms::all); // the user may write where it was started
+  std::vector<std::string> wrapper = bounded(asUser);
+  wrapper.insert(wrapper.end(), {"env", "-C", work.string()});
+  const Outcome outcome =
+      start(wrapper, {"HOME=", "XDG_CONFIG_HOME=.config", "XDG_RUNTIME_DIR=", "XDG_CACHE_HOME=c"});
+  EXPECT_EQ(outcome.status, 0) << "the working directory's settings were read: " << outcome.err;
+  EXPECT_EQ(entriesIn(work), 1u) << "nothing but the planted .config";
+  EXPECT_TRUE(fs::exists(home.path() / "pw" / ".cache" / "ventaro" / "Ventaro%20Result.notice"));
+}
+
+// --- bus ---
+
+TEST_F(HostileHome, NoticesTheServerRefusesOrAnswersWithoutAnIdGoToTheTerminal) {
+  server->answerNotifyWith("s", R"(self.posts = getattr(self, 'posts', 0) + 1
+if self.posts == 1:
+    raise dbus.exceptions.DBusException('full', name='org.freedesktop.Notifications.Error')
+ret = 'not an id')");
+  const Outcome outcome = start();
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_THAT(outcome.out, MatchesRegex(kStartLine + kResultLine));
+}
+
+TEST_F(VentaroHome, AnAutolaunchAddressStartsNoBus) {
+  settings("StressLevel=1\n");
+  const fs::path bin = home.path() / "bin";
+  fs::create_directory(bin);
+  std::ofstream(bin / "dbus-launch") << "#!/bin/sh\ntouch \"$0.ran\"\nexec sleep 60\n";
+  fs::permissions(bin / "dbus-launch", fs::perms::owner_all);
+  const char* path = std::getenv("PATH");
+  // GIO runs dbus-launch for an autolaunch address only where a display is named.
+  const Outcome outcome =
+      VentaroProcess(home.path(), {}, "autolaunch:",
+                     bounded({"env", "PATH=" + bin.string() + ":" + (path ? path : "")}),
+                     {"DISPLAY=:99"})
+          .finish();
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_THAT(outcome.out, MatchesRegex(kStartLine + kResultLine));
+  EXPECT_FALSE(fs::exists(bin / "dbus-launch.ran"));
+}
+
+TEST_F(HostileHome, ABusThatStopsAnsweringCostsOneWait) {
+  plantId("Ventaro%20Result.notice", 7); // one more wait, before Notify, in the old code
+  VentaroProcess process(home.path(), {}, bus->address(),
+                         bounded({"env", "G_MESSAGES_DEBUG=ventaro"}));
+  ASSERT_TRUE(waitUntil([&] { return !server->callsOf("Notify").empty(); }));
+  bus->freeze(true);
+  const Outcome outcome = process.finish();
+  bus->freeze(false);
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_THAT(outcome.out, ContainsRegex(kResultLine));
+  EXPECT_THAT(outcome.out, ContainsRegex("Timeout was reached"));
+  EXPECT_THAT(outcome.out + outcome.err,
+              Not(ContainsRegex("Timeout was reached(.|\n)*Timeout was reached")));
+}
+
+TEST_F(VentaroHome, ALoginStartThatPostsNothingNeverConnects) {
+  if (fs::exists("/sys/devices/platform/applesmc.768")) {
+    GTEST_SKIP() << "this machine's fans decide whether the login start posts";
+  }
+  const Outcome outcome = run({"--login-item"}, "unix:path=" + (home.path() / "no-bus").string(),
+                              bounded({"env", "G_MESSAGES_DEBUG=ventaro"}));
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.out + outcome.err, "") << "no attempt to connect";
+}
+
+// --- output ---
+
+TEST_F(HostileHome, AnInvalidUtf8ModelNameIsShownSafelyOnBothPaths) {
+  if (const auto reason = privateMountsUnavailable()) {
+    GTEST_SKIP() << *reason;
+  }
+  std::ofstream(home.path() / "cpuinfo") << "processor\t: 0\nmodel name\t: Bad\xff\xfe \xc2\x9b"
+                                         << "31m\x1b[2J CPU\n";
+  const std::vector<std::string> wrapper = bounded(
+      {"unshare", "--mount", "--propagation", "private", "sh", "-c",
+       "mount --bind \"$0\" /proc/cpuinfo && exec \"$@\"", (home.path() / "cpuinfo").string()});
+  VentaroProcess onTheBus(home.path(), {}, bus->address(), wrapper);
+  VentaroProcess alone(home.path(), {}, std::nullopt, wrapper);
+  const Outcome outcomes[] = {onTheBus.finish(), alone.finish()};
+  const auto notices = server->callsOf("Notify");
+  ASSERT_EQ(notices.size(), 2u);
+  const std::string shown[] = {notices[1][summary],
+                               outcomes[1].out.substr(outcomes[1].out.find('\n') + 1)};
+  for (const std::string& text : shown) {
+    EXPECT_TRUE(text.starts_with("Bad\uFFFD")) << text;
+    EXPECT_TRUE(g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr));
+    EXPECT_EQ(text.find_first_of("\x1b\x9b"), std::string::npos) << "no ESC, no CSI";
+  }
+  EXPECT_EQ(outcomes[0].err + outcomes[1].err, "") << "no GLib-CRITICAL";
+  EXPECT_TRUE(outcomes[0].status == 0 && outcomes[1].status == 0);
+}
+
+} // namespace
+} // namespace ventaro::testing
