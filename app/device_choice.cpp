@@ -10,7 +10,8 @@ namedDevices(gpu::GpuPlatform& platform,
              const std::function<std::shared_ptr<gpu::Device>()>& makeCpu) {
   std::vector<NamedDevice> devices;
   std::size_t index = 0;
-  for (std::shared_ptr<gpu::Device>& gpu : platform.copyAllDevices()) {
+  std::vector<std::shared_ptr<gpu::Device>> gpus = platform.copyAllDevices();
+  for (std::shared_ptr<gpu::Device>& gpu : gpus) {
     devices.push_back({gpu->backend() + ":" + std::to_string(index++), std::move(gpu)});
   }
   if (std::shared_ptr<gpu::Device> cpu = makeCpu ? makeCpu() : nullptr) {

@@ -16,6 +16,8 @@ constexpr dbus::Target kServer = {kServerName, "/org/freedesktop/Notifications",
                                   "org.freedesktop.Notifications"};
 constexpr const char* kAppName = "Ventaro";
 constexpr const char* kDesktopEntry = "ventaro";
+// The application icon installed in the hicolor theme, named as the desktop entry names it.
+constexpr const char* kAppIcon = "ventaro";
 // The freedesktop sound theme's name for an arriving message: the usual notice sound.
 constexpr const char* kDefaultSound = "message-new-instant";
 constexpr gint32 kServerDecidesExpiry = -1;
@@ -31,7 +33,7 @@ GVariant* notifyArguments(std::uint32_t replacesId, const NotificationContent& c
   }
   // The title carries a device name that the hardware or a hypervisor chose: it is made valid
   // UTF-8 without control characters before a D-Bus string may hold it.
-  return g_variant_new("(susssasa{sv}i)", kAppName, replacesId, "",
+  return g_variant_new("(susssasa{sv}i)", kAppName, replacesId, kAppIcon,
                        displayText(content.title).c_str(), displayText(content.body).c_str(),
                        nullptr, &hints, kServerDecidesExpiry);
 }

@@ -40,6 +40,10 @@ prefixes = tuple(os.path.join(root, folder) + os.sep for folder in folders)
 kept, seen = [], set()
 for entry in json.load(open(database)):
     path = os.path.normpath(os.path.join(entry["directory"], entry["file"]))
+    # Device code (.cu) is compiled by nvcc with flags clang-tidy does not know; only host
+    # C++ is analysed.
+    if path.endswith(".cu"):
+        continue
     if path.startswith(prefixes) and os.path.isfile(path) and path not in seen:
         seen.add(path)
         kept.append(entry)

@@ -62,7 +62,7 @@ TEST_F(NotificationCenterOnABus, PostsWithTheServiceArgumentsAndAsksNoPermission
   center->add("Silent", NotificationContent{"Quiet", "no sound", false});
 
   EXPECT_THAT(server->calls(),
-              ElementsAre(Pair("Notify", ElementsAre("Ventaro", "0", "", "Compute Benchmark",
+              ElementsAre(Pair("Notify", ElementsAre("Ventaro", "0", "ventaro", "Compute Benchmark",
                                                      "Ventaro will test FP32 performance.", "[]",
                                                      "{'desktop-entry': <'ventaro'>, "
                                                      "'sound-name': <'message-new-instant'>}",

@@ -5,6 +5,7 @@
 #include "workload/cpu/processor_info.h"
 #include "workload/uniform_values.h"
 
+#include <bit>
 #include <cstring>
 #include <new>
 #include <unistd.h>
@@ -113,12 +114,13 @@ std::int64_t CpuDevice::differingElements(const CpuMatrix& left, const CpuMatrix
   const MatrixDescriptor& layout = left.descriptor();
   std::int64_t differences = 0;
   for (std::int64_t row = 0; row < layout.rows; ++row) {
-    const auto* x =
-        reinterpret_cast<const std::uint32_t*>(left.elements() + row * left.leadingDimension());
-    const auto* y =
-        reinterpret_cast<const std::uint32_t*>(right.elements() + row * right.leadingDimension());
+    const float* x = left.elements() + row * left.leadingDimension();
+    const float* y = right.elements() + row * right.leadingDimension();
     for (std::int64_t column = 0; column < layout.columns; ++column) {
-      differences += x[column] != y[column] ? 1 : 0;
+      // Bits, not values: a NaN must equal itself, and +0 must differ from -0.
+      differences +=
+          std::bit_cast<std::uint32_t>(x[column]) != std::bit_cast<std::uint32_t>(y[column]) ? 1
+                                                                                             : 0;
     }
   }
   return differences;
