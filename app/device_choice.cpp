@@ -11,6 +11,7 @@ namedDevices(gpu::GpuPlatform& platform,
   std::vector<NamedDevice> devices;
   std::size_t index = 0;
   std::vector<std::shared_ptr<gpu::Device>> gpus = platform.copyAllDevices();
+  devices.reserve(gpus.size() + 1);
   for (std::shared_ptr<gpu::Device>& gpu : gpus) {
     devices.push_back({gpu->backend() + ":" + std::to_string(index++), std::move(gpu)});
   }
