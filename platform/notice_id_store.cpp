@@ -2,6 +2,7 @@
 
 #include "platform/notice_id_store.h"
 
+#include "platform/file_descriptor.h"
 #include "platform/untrusted_file.h"
 #include "platform/user_directories.h"
 
@@ -56,24 +57,7 @@ std::optional<std::uint32_t> parseId(const gchar* text) {
 // An id file is well under 200 bytes; anything much larger was not written by this store.
 constexpr std::size_t kIdFileLimit = 512;
 
-class DirectoryFd {
-public:
-  explicit DirectoryFd(int fd) : fd_(fd) {}
-  DirectoryFd(const DirectoryFd&) = delete;
-  DirectoryFd& operator=(const DirectoryFd&) = delete;
-  DirectoryFd(DirectoryFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  DirectoryFd& operator=(DirectoryFd&&) = delete;
-  ~DirectoryFd() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-
-private:
-  int fd_;
-};
+using DirectoryFd = FileDescriptor;
 
 // The store's directory, open, when ids may be kept in it: a real directory (a link in its place
 // is not followed), owned by this user and writable by nobody else. Every file operation after

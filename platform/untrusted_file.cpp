@@ -1,5 +1,7 @@
 #include "platform/untrusted_file.h"
 
+#include "platform/file_descriptor.h"
+
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -12,10 +14,11 @@ namespace ventaro {
 std::optional<std::string> readUntrustedFile(int directoryFd, const std::string& name,
                                              std::size_t limit, bool followLink) {
   const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
-  const int fd = ::openat(directoryFd, name.c_str(), flags);
-  if (fd < 0) {
+  const FileDescriptor file(::openat(directoryFd, name.c_str(), flags));
+  if (!file) {
     return std::nullopt;
   }
+  const int fd = file.get();
   std::optional<std::string> contents;
   struct stat info {};
   // The size is only a first check: what is read is bounded again, whatever the file claims.
@@ -37,7 +40,6 @@ std::optional<std::string> readUntrustedFile(int directoryFd, const std::string&
       data.append(buffer.data(), static_cast<std::size_t>(count));
     }
   }
-  ::close(fd);
   return contents;
 }
 

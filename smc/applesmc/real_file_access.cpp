@@ -1,5 +1,7 @@
 #include "smc/applesmc/real_file_access.h"
 
+#include "platform/file_descriptor.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -15,30 +17,6 @@ namespace {
 
 // No attribute the driver reads comes near this; it bounds a read of an unexpected file.
 constexpr std::size_t kReadLimit = 1 << 20;
-
-class FileDescriptor {
-public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  FileDescriptor& operator=(FileDescriptor&&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  int get() const { return fd_; }
-  // Closes now, so that a failing close can be reported; 0 or the errno.
-  int close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result == 0 ? 0 : errno;
-  }
-
-private:
-  int fd_;
-};
 
 // Opens without waiting for a peer (a FIFO planted in the tree would block a plain open for
 // ever) and keeps only regular files: sysfs attributes are regular files, anything else in
