@@ -11,9 +11,16 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ventaro::applesmc {
+
+// The key-cursor files of the device directory.
+inline constexpr std::string_view kCursorAttributes[] = {
+    "key_count",         "key_at_index",      "key_at_index_name",
+    "key_at_index_type", "key_at_index_data", "key_at_index_data_length",
+};
 
 // One key behind an imitated key cursor: its code, type code and value bytes.
 struct CursorKey {
