@@ -158,7 +158,7 @@ TEST_F(AsAnOrdinaryUser, AnEmptyHomeOrRelativeBaseDirectoriesAreNotTheWorkingDir
 // --- bus ---
 
 TEST_F(HostileHome, NoticesTheServerRefusesOrAnswersWithoutAnIdGoToTheTerminal) {
-  server->answerNotifyWith("s", R"(self.posts = getattr(self, 'posts', 0) + 1
+  server->answer("Notify", "susssasa{sv}i", "s", R"(self.posts = getattr(self, 'posts', 0) + 1
 if self.posts == 1:
     raise dbus.exceptions.DBusException('full', name='org.freedesktop.Notifications.Error')
 ret = 'not an id')");
