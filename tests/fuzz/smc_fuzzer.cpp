@@ -166,8 +166,6 @@ void keyOperation(FuzzedDataProvider& input, RecordingDriver& driver, SysfsTarge
     return;
   case 5:
     if (const auto count = run(driver, [] { return SMCAccess::readKeyCount(); })) {
-      check(*count >= 0 && *count <= std::numeric_limits<std::uint32_t>::max(),
-            "a key count is unsigned 32-bit");
       check(sysfs == nullptr || !sysfs->tree.cursorKeys ||
                 *count == static_cast<std::int64_t>(sysfs->tree.cursorKeys->size()),
             "the key count is the cursor's");
@@ -207,11 +205,8 @@ void fanOperation(FuzzedDataProvider& input, RecordingDriver& driver, int which)
     }
     return;
   case 2:
-    if (const auto speed = run(
-            driver, [&] { return SMCAccess::readFanActual(index); },
-            refusesIndexBeyond(index, 9))) {
-      check(*speed >= 0 && *speed <= kFPE2Max, "a fan speed is an fpe2 value");
-    }
+    run(
+        driver, [&] { return SMCAccess::readFanActual(index); }, refusesIndexBeyond(index, 9));
     return;
   case 3: {
     // More than ten fans: the eleventh has no key, and the listing stops there.
