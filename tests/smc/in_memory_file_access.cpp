@@ -102,15 +102,6 @@ void InMemoryFileAccess::afterRead(const std::string& path, std::function<void()
   afterRead_[normalise(path)] = std::move(action);
 }
 
-std::optional<std::string> InMemoryFileAccess::contents(const std::string& path) const {
-  const std::string file = normalise(path);
-  if (const auto cursorRead = readCursor(file)) {
-    return cursorRead->error == 0 ? std::optional(cursorRead->data) : std::nullopt;
-  }
-  const auto found = files_.find(file);
-  return found == files_.end() ? std::nullopt : std::optional(found->second);
-}
-
 std::optional<std::string> InMemoryFileAccess::cursorAttribute(const std::string& path) const {
   if (!cursor_ || parentOf(path) != cursor_->directory) {
     return std::nullopt;

@@ -59,9 +59,6 @@ public:
   // the key cursor).
   void afterRead(const std::string& path, std::function<void()> action);
 
-  // What a read of `path` would give, without the effects of a read; nothing for a missing file.
-  std::optional<std::string> contents(const std::string& path) const;
-
   ReadResult readFile(const std::string& path) override;
   int writeFile(const std::string& path, std::string_view data) override;
   ListResult listDirectory(const std::string& path) override;
