@@ -30,16 +30,6 @@ std::vector<std::string> bounded(std::vector<std::string> wrapper = {}) {
   return wrapper;
 }
 
-std::optional<std::string> privateMountsUnavailable() {
-  if (geteuid() != 0) {
-    return "a private mount namespace needs root";
-  }
-  if (std::system("unshare --mount --propagation private true >/dev/null 2>&1") != 0) {
-    return "no unshare, or no private mount namespace here";
-  }
-  return std::nullopt;
-}
-
 std::size_t entriesIn(const fs::path& directory) {
   return static_cast<std::size_t>(std::distance(fs::directory_iterator(directory), {}));
 }
@@ -77,20 +67,12 @@ TEST_F(HostileHome, FifosInPlaceOfTheSettingsAndAnIdFileAreNotWaitedOn) {
 }
 
 TEST_F(HostileHome, FifosInTheApplesmcTreeCountAsAbsent) {
-  if (const auto reason = privateMountsUnavailable()) {
+  if (const auto reason = sysfsMountUnavailable()) {
     GTEST_SKIP() << *reason;
   }
-  // A tmpfs over $1 holding the fixture tree $2 with a FIFO in place of every file.
-  const char* script = "set -e; mount -t tmpfs ventaro-fixture \"$1\"; cp -R \"$2\"/. \"$1\"/; "
-                       "find \"$1\" -type f -exec sh -c 'rm \"$1\"; mkfifo \"$1\"' sh {} \\;; "
-                       "shift 2; exec \"$@\"";
-  const char* sources = std::getenv("VENTARO_SOURCE_DIR");
-  const fs::path tree = fs::path(sources != nullptr ? sources : ".") /
-                        "tests/fixtures/sysfs/flat-stuck/sys/devices/platform";
   const Outcome outcome =
       VentaroProcess(home.path(), {"--login-item"}, bus->address(),
-                     bounded({"unshare", "--mount", "--propagation", "private", "sh", "-c", script,
-                              "sh", "/sys/devices/platform", tree.string()}))
+                     bounded(overSysfsFixture("flat-stuck", "devices/platform", true)))
           .finish();
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_TRUE(server->callsOf("Notify").empty());
@@ -176,7 +158,7 @@ TEST_F(AsAnOrdinaryUser, AnEmptyHomeOrRelativeBaseDirectoriesAreNotTheWorkingDir
 // --- bus ---
 
 TEST_F(HostileHome, NoticesTheServerRefusesOrAnswersWithoutAnIdGoToTheTerminal) {
-  server->answerNotifyWith("s", R"(self.posts = getattr(self, 'posts', 0) + 1
+  server->answer("Notify", "susssasa{sv}i", "s", R"(self.posts = getattr(self, 'posts', 0) + 1
 if self.posts == 1:
     raise dbus.exceptions.DBusException('full', name='org.freedesktop.Notifications.Error')
 ret = 'not an id')");
@@ -234,7 +216,7 @@ TEST_F(VentaroHome, ALoginStartThatPostsNothingNeverConnects) {
 // --- output ---
 
 TEST_F(HostileHome, AnInvalidUtf8ModelNameIsShownSafelyOnBothPaths) {
-  if (const auto reason = privateMountsUnavailable()) {
+  if (const auto reason = sysfsMountUnavailable()) {
     GTEST_SKIP() << *reason;
   }
   std::ofstream(home.path() / "cpuinfo") << "processor\t: 0\nmodel name\t: Bad\xff\xfe \xc2\x9b"

@@ -3,20 +3,10 @@
 
 #include "tests/app/ventaro_process.h"
 
-#include <cstdlib>
-#include <unistd.h>
-
 namespace ventaro::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Mounts an empty tmpfs over $1, copies the fixture directory $2 into it, then runs the rest.
-constexpr char kMountScript[] = R"(set -e
-mount -t tmpfs ventaro-fixture "$1"
-cp -R "$2"/. "$1"/
-shift 2
-exec "$@")";
 
 bool hostHasApplesmc() {
   std::error_code ignored;
@@ -26,18 +16,6 @@ bool hostHasApplesmc() {
     }
   }
   return fs::exists("/sys/devices/platform/applesmc.768", ignored);
-}
-
-// Why a fixture tree cannot be mounted over /sys here, or nothing.
-std::optional<std::string> mountNamespaceUnavailable() {
-  if (geteuid() != 0) {
-    return "mounting a fixture tree over /sys needs root";
-  }
-  if (std::system("unshare --mount --propagation private mount -t tmpfs probe "
-                  "/sys/devices/platform >/dev/null 2>&1") != 0) {
-    return "no unshare, or no private mount namespace with a tmpfs over /sys here";
-  }
-  return std::nullopt;
 }
 
 TEST_F(VentaroHome, LoginStartWithoutApplesmcPostsNothingAndEndsAtOnce) {
@@ -82,7 +60,7 @@ class LoginStartOverFixture : public VentaroOnABus,
                               public ::testing::WithParamInterface<FixtureCase> {
 protected:
   void SetUp() override {
-    if (const auto reason = mountNamespaceUnavailable()) {
+    if (const auto reason = sysfsMountUnavailable()) {
       GTEST_SKIP() << *reason;
     }
     // The kernel's platform device is looked for first: it would hide a tree of the other layout.
@@ -96,13 +74,8 @@ protected:
 
   // `ventaro` with the fixture tree mounted where the kernel puts its layout.
   Outcome startOverTree(const std::vector<std::string>& arguments = {"--login-item"}) {
-    const std::string at = flat() ? "devices/platform" : "bus/acpi/devices";
-    const char* sources = std::getenv("VENTARO_SOURCE_DIR");
-    const fs::path source = fs::path(sources != nullptr ? sources : ".") / "tests" / "fixtures" /
-                            "sysfs" / GetParam().tree / "sys" / at;
     return run(arguments, bus->address(),
-               {"unshare", "--mount", "--propagation", "private", "sh", "-c", kMountScript, "sh",
-                "/sys/" + at, source.string()});
+               overSysfsFixture(GetParam().tree, flat() ? "devices/platform" : "bus/acpi/devices"));
   }
 };
 

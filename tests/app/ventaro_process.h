@@ -7,8 +7,10 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace ventaro::testing {
 
@@ -81,6 +83,34 @@ private:
   GSubprocess* process_ = nullptr;
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
+
+// Why a fixture tree cannot be mounted over /sys here, or nothing.
+inline std::optional<std::string> sysfsMountUnavailable() {
+  if (geteuid() != 0) {
+    return "mounting a fixture tree over /sys needs root";
+  }
+  if (std::system("unshare --mount --propagation private mount -t tmpfs probe "
+                  "/sys/devices/platform >/dev/null 2>&1") != 0) {
+    return "no unshare, or no private mount namespace with a tmpfs over /sys here";
+  }
+  return std::nullopt;
+}
+
+// A wrapper that runs the rest of its command line in a private mount namespace whose /sys/`at`
+// is a tmpfs holding the same folder of the fixture tree `tree`, with a FIFO in place of every
+// file where `fifos` is set.
+inline std::vector<std::string> overSysfsFixture(const std::string& tree, const std::string& at,
+                                                 bool fifos = false) {
+  const char* sources = std::getenv("VENTARO_SOURCE_DIR");
+  const std::filesystem::path source = std::filesystem::path(sources != nullptr ? sources : ".") /
+                                       "tests/fixtures/sysfs" / tree / "sys" / at;
+  const std::string script =
+      std::string("set -e; mount -t tmpfs ventaro-fixture \"$1\"; cp -R \"$2\"/. \"$1\"/; ") +
+      (fifos ? "find \"$1\" -type f -exec sh -c 'rm \"$1\"; mkfifo \"$1\"' sh {} \\;; " : "") +
+      "shift 2; exec \"$@\"";
+  return {"unshare", "--mount", "--propagation", "private",      "sh", "-c",
+          script,    "sh",      "/sys/" + at,    source.string()};
+}
 
 // A temporary home with its settings folder and a private runtime directory.
 class VentaroHome : public ::testing::Test {

@@ -76,8 +76,12 @@ public:
     exchange.methodIndex = methodIndex;
     exchange.inputSize = inputSize;
     std::memcpy(&exchange.request, input, std::min(inputSize, sizeof exchange.request));
-    exchange.status =
-        inner_->callStructMethod(connection, methodIndex, input, inputSize, output, outputSize);
+    // Once the budget is spent the SMC has stopped answering: this bounds the walks over a key
+    // count of billions.
+    exchange.status = left_ == 0 ? kIOReturnTimeout
+                                 : inner_->callStructMethod(connection, methodIndex, input,
+                                                            inputSize, output, outputSize);
+    left_ -= left_ == 0 ? 0 : 1;
     std::memcpy(&exchange.reply, output, sizeof exchange.reply);
     history_.push_back(exchange);
     return exchange.status;
@@ -86,6 +90,7 @@ public:
   // The exchanges since the last clearHistory.
   const std::vector<Exchange>& history() const { return history_; }
   void clearHistory() { history_.clear(); }
+  bool exhausted() const { return left_ == 0; }
 
   Service lastService() const { return lastService_; }
   KernReturn lastOpen() const { return lastOpen_; }
@@ -94,6 +99,7 @@ public:
 private:
   std::shared_ptr<SMCDriver> inner_;
   std::vector<Exchange> history_;
+  std::size_t left_ = 1024; // exchanges until the SMC stops answering
   Service lastService_ = 0;
   KernReturn lastOpen_ = kIOReturnSuccess;
   KernReturn lastClose_ = kIOReturnSuccess;

@@ -22,52 +22,11 @@
 namespace ventaro::fuzz {
 
 using applesmc::CursorKey;
-using applesmc::FileAccess;
 using applesmc::InMemoryFileAccess;
-using applesmc::ListResult;
-using applesmc::ReadResult;
 
 inline constexpr int kErrnos[] = {EACCES, EPERM, EIO,    ETIMEDOUT, EBUSY,  EAGAIN,  ENOENT,
                                   ENODEV, ENXIO, ENOMEM, EINVAL,    EISDIR, ENOTDIR, EROFS};
 inline constexpr const char* kFanAttributes[] = {"input", "min", "max", "label", "manual"};
-inline constexpr const char* kCursorFiles[] = {"key_count",         "key_at_index",
-                                               "key_at_index_name", "key_at_index_type",
-                                               "key_at_index_data", "key_at_index_data_length"};
-
-// The tree with a budget: after so many operations every access fails with EIO, as a device that
-// stopped answering. It bounds the walks over a key count of billions.
-class BudgetedFileAccess final : public FileAccess {
-public:
-  explicit BudgetedFileAccess(std::shared_ptr<InMemoryFileAccess> files)
-      : files_(std::move(files)) {}
-
-  ReadResult readFile(const std::string& path) override {
-    return spend() ? files_->readFile(path) : ReadResult{EIO, {}};
-  }
-  int writeFile(const std::string& path, std::string_view data) override {
-    return spend() ? files_->writeFile(path, data) : EIO;
-  }
-  ListResult listDirectory(const std::string& path) override {
-    return spend() ? files_->listDirectory(path) : ListResult{EIO, {}};
-  }
-  bool isDirectory(const std::string& path) override {
-    return spend() && files_->isDirectory(path);
-  }
-
-  bool exhausted() const { return left_ == 0; }
-
-private:
-  bool spend() {
-    if (left_ == 0) {
-      return false;
-    }
-    --left_;
-    return true;
-  }
-
-  std::shared_ptr<InMemoryFileAccess> files_;
-  std::size_t left_ = 4096;
-};
 
 // What the tree holds, as far as the checks need it.
 struct Tree {
@@ -114,7 +73,7 @@ inline bool hasNoZeroByte(FourCharCode code) {
 inline void addCursor(FuzzedDataProvider& input, Tree& tree, const std::string& device) {
   switch (input.ConsumeIntegralInRange(0, 2)) {
   case 0:
-    for (const char* name : kCursorFiles) {
+    for (const std::string_view name : applesmc::kCursorAttributes) {
       addFile(input, tree, applesmc::joinPath(device, name));
     }
     return;
@@ -226,19 +185,13 @@ inline FourCharCode anyKey(FuzzedDataProvider& input, const Tree& tree) {
   }
 }
 
-inline bool isFanSpeedKey(FourCharCode code) {
-  const std::string text = fourCharCodeBytes(code);
-  const std::string suffix = text.substr(2);
-  return text[0] == 'F' && text[1] >= '0' && text[1] <= '9' &&
-         (suffix == "Mn" || suffix == "Mx" || suffix == "Ac");
-}
-
 // Keys that the fan files and key_count answer for; the key cursor answers for all others.
 inline bool isServedByFiles(FourCharCode code) {
   const std::string text = fourCharCodeBytes(code);
-  return isFanSpeedKey(code) || code == fourCharCodeLiteral("FNum") ||
-         code == fourCharCodeLiteral("#KEY") ||
-         (text[0] == 'F' && text[1] >= '0' && text[1] <= '9' && text.substr(2) == "ID");
+  const std::string suffix = text.substr(2);
+  return code == fourCharCodeLiteral("FNum") || code == fourCharCodeLiteral("#KEY") ||
+         (text[0] == 'F' && text[1] >= '0' && text[1] <= '9' &&
+          (suffix == "Mn" || suffix == "Mx" || suffix == "Ac" || suffix == "ID"));
 }
 
 // A key of a well-formed cursor reads as its first 32 data bytes, the rest zero.

@@ -66,7 +66,6 @@ public:
   }
   int exitStatus = 0;
   bool terminationRequested() const { return !senders.empty(); }
-  std::size_t pendingWorkItems() const { return queue_.size(); }
 
   /// Moves virtual time on by `seconds` (forever when none is given), running what falls due.
   void advance(double seconds = std::numeric_limits<double>::infinity()) {

@@ -122,7 +122,9 @@ TEST_F(NotificationCenterOnABus, IdsOfAnotherServerOrBusAreNeitherClosedNorRepla
 TEST_F(NotificationCenterOnABus, AnUnknownIdAnswerMeansAlreadyGone) {
   auto center = makeCenter();
   center->add("Ventaro Start", kStart);
-  server->answerCloseWithInvalidId();
+  server->answer("CloseNotification", "u", "",
+                 "raise dbus.exceptions.DBusException('gone', "
+                 "name='org.freedesktop.Notifications.Error.InvalidId')");
   center->removeDeliveredNotifications({"Ventaro Start"});
   center->removeDeliveredNotifications({"Ventaro Start"});
   center->add("Ventaro Result", kResult);

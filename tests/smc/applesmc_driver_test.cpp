@@ -110,7 +110,7 @@ TEST_P(ApplesmcOnFixtureTree, AnOrdinaryUserReadsFansAndTheCountButNotTheCursor)
 
 TEST_P(ApplesmcOnFixtureTree, FanMinimumIsTheOnlyKeyWrittenToItsFile) {
   SMCAccess::writeKey(code("F0Mn"), 2, bytesOf({0x0E, 0x13})); // 900 and three quarters
-  EXPECT_EQ(files->contents(inFans("fan1_min")), "900");
+  EXPECT_EQ(files->readFile(inFans("fan1_min")).data, "900");
   EXPECT_EQ(SMCAccess::readKey(code("F0Mn"), 2), bytesOf({0x0E, 0x10}));
   EXPECT_EQ(smcErrorOf([] { SMCAccess::writeKey(code("F0Mn"), 1, bytesOf({0x0E})); }),
             SMCError::unknown(kIOReturnBadArgument, 0));

@@ -1,6 +1,5 @@
 #include "tests/smc/in_memory_file_access.h"
 
-#include <array>
 #include <cerrno>
 #include <charconv>
 #include <fstream>
@@ -12,27 +11,13 @@
 namespace ventaro::applesmc {
 namespace {
 
-constexpr std::array<std::string_view, 6> kCursorAttributes{
-    "key_count",         "key_at_index",      "key_at_index_name",
-    "key_at_index_type", "key_at_index_data", "key_at_index_data_length",
-};
-
 // "/a//b/" → "/a/b"; a relative path is taken from the root.
 std::string normalise(std::string_view path) {
-  std::string result;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string_view::npos) {
-      end = path.size();
-    }
-    if (end > start) {
-      result.push_back('/');
-      result.append(path.substr(start, end - start));
-    }
-    start = end + 1;
+  std::string result = (std::filesystem::path("/") / path).lexically_normal().string();
+  if (result.size() > 1 && result.back() == '/') {
+    result.pop_back();
   }
-  return result.empty() ? "/" : result;
+  return result;
 }
 
 std::string parentOf(const std::string& path) {
@@ -115,15 +100,6 @@ void InMemoryFileAccess::failAccess(const std::string& path, int error) {
 
 void InMemoryFileAccess::afterRead(const std::string& path, std::function<void()> action) {
   afterRead_[normalise(path)] = std::move(action);
-}
-
-std::optional<std::string> InMemoryFileAccess::contents(const std::string& path) const {
-  const std::string file = normalise(path);
-  if (const auto cursorRead = readCursor(file)) {
-    return cursorRead->error == 0 ? std::optional(cursorRead->data) : std::nullopt;
-  }
-  const auto found = files_.find(file);
-  return found == files_.end() ? std::nullopt : std::optional(found->second);
 }
 
 std::optional<std::string> InMemoryFileAccess::cursorAttribute(const std::string& path) const {
@@ -246,7 +222,7 @@ ListResult InMemoryFileAccess::listDirectory(const std::string& path) {
     }
   }
   if (cursor_ && cursor_->directory == directory) {
-    names.insert(kCursorAttributes.begin(), kCursorAttributes.end());
+    names.insert(std::begin(kCursorAttributes), std::end(kCursorAttributes));
   }
   return {0, std::vector<std::string>(names.begin(), names.end())};
 }

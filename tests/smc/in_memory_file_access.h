@@ -11,9 +11,16 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ventaro::applesmc {
+
+// The key-cursor files of the device directory.
+inline constexpr std::string_view kCursorAttributes[] = {
+    "key_count",         "key_at_index",      "key_at_index_name",
+    "key_at_index_type", "key_at_index_data", "key_at_index_data_length",
+};
 
 // One key behind an imitated key cursor: its code, type code and value bytes.
 struct CursorKey {
@@ -51,9 +58,6 @@ public:
   // Runs `action` after each successful read of `path` (for example, another process moving
   // the key cursor).
   void afterRead(const std::string& path, std::function<void()> action);
-
-  // What a read of `path` would give, without the effects of a read; nothing for a missing file.
-  std::optional<std::string> contents(const std::string& path) const;
 
   ReadResult readFile(const std::string& path) override;
   int writeFile(const std::string& path, std::string_view data) override;

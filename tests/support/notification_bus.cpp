@@ -309,21 +309,13 @@ std::vector<std::string> MockNotificationServer::closedIds() const {
   return ids;
 }
 
-void MockNotificationServer::answerCloseWithInvalidId() const {
-  g_variant_unref(
-      mockCall("AddMethod",
-               g_variant_new("(sssss)", "", "CloseNotification", "u", "",
-                             "raise dbus.exceptions.DBusException('no such notification', "
-                             "name='org.freedesktop.Notifications.Error.InvalidId')"),
-               nullptr));
-}
-
-void MockNotificationServer::answerNotifyWith(const std::string& outSignature,
-                                              const std::string& code) const {
-  g_variant_unref(mockCall(
-      "AddMethod",
-      g_variant_new("(sssss)", "", "Notify", "susssasa{sv}i", outSignature.c_str(), code.c_str()),
-      nullptr));
+void MockNotificationServer::answer(const std::string& method, const std::string& inSignature,
+                                    const std::string& outSignature,
+                                    const std::string& code) const {
+  g_variant_unref(mockCall("AddMethod",
+                           g_variant_new("(sssss)", "", method.c_str(), inSignature.c_str(),
+                                         outSignature.c_str(), code.c_str()),
+                           nullptr));
 }
 
 } // namespace ventaro::testing

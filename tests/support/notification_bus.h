@@ -99,11 +99,10 @@ public:
   std::vector<Arguments> callsOf(const std::string& method) const;
   std::vector<std::string> closedIds() const; // the ids CloseNotification was called with
   const std::string& uniqueName() const { return uniqueName_; }
-  /// From now on CloseNotification answers org.freedesktop.Notifications.Error.InvalidId.
-  void answerCloseWithInvalidId() const;
-  /// From now on Notify runs the Python `code` (dbusmock's AddMethod; `args` holds the call's
-  /// arguments, `ret` the answer) and answers with `outSignature`.
-  void answerNotifyWith(const std::string& outSignature, const std::string& code) const;
+  /// From now on `method` (taking `inSignature`) runs the Python `code` (dbusmock's AddMethod;
+  /// `args` holds the call's arguments, `ret` the answer) and answers with `outSignature`.
+  void answer(const std::string& method, const std::string& inSignature,
+              const std::string& outSignature, const std::string& code) const;
   /// Stops (SIGSTOP) or resumes the server: it keeps its name and answers nothing meanwhile.
   void freeze(bool stopped) const;
   /// Ends the server and waits until its name is free.
