@@ -29,9 +29,10 @@ unit)
 deb)
   need cpack
   need dpkg-shlibdeps
-  if readelf -d "$2/app/ventaro" | grep -q 'NEEDED.*libcu'; then
-    echo "skipped: this build needs CUDA libraries at load time (scripts/package.sh refuses it)"
-    exit 77
+  # A package whose program needs CUDA libraries at load time would not start without them.
+  if readelf -d "$2/app/ventaro" | grep 'NEEDED.*libcu'; then
+    echo "the program needs CUDA libraries at load time"
+    exit 1
   fi
   cpack -G DEB -B "$scratch" --config "$2/CPackConfig.cmake" >/dev/null
   deb=$(ls "$scratch"/ventaro_*.deb)
