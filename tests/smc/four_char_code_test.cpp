@@ -50,8 +50,8 @@ TEST(FourCharCodeToText, ReadsEachByteAsLatin1AndRoundTripsAsciiOnly) {
   EXPECT_EQ(fourCharCodeFromBytes("abc"), std::nullopt);
 }
 
-// The boundary rules, one case for each kind that a simpler segmenter gets wrong; the rest of
-// the tables are the library's.
+// The boundary rules, with cases from each kind of character that a simpler segmenter got wrong
+// (prepended marks, spacing marks, extenders, joiners between non-pictographs).
 TEST(GraphemeClusters, FollowTheUnicodeBoundaryRules) {
   const std::pair<std::string, std::size_t> cases[] = {
       {"a\r\nb", 3},                         // CR LF is one character
@@ -61,8 +61,17 @@ TEST(GraphemeClusters, FollowTheUnicodeBoundaryRules) {
       {"\u0600 ", 1},                        // a prepended mark joins what follows, even a space
       {"\u0600\u0308", 1},                   // ... or a combining mark
       {"\u0600\r", 2},                       // ... but not a control
+      {"\u0D4Ea", 1},                        // Malayalam dot reph, prepended
+      {"\u0890a", 1},                        // Arabic pound mark above, prepended
+      {"\u08E2a", 1},                        // Arabic disputed end of ayah, prepended
+      {"\U000110BDa", 1},                    // Kaithi number sign, prepended
+      {"\U000110CDa", 1},                    // Kaithi number sign above, prepended
+      {"\U00011D46a", 1},                    // Masaram Gondi repha, prepended
       {"\u0E01\u0E33", 1},                   // Thai sara am is a spacing mark
       {"a\u0E33", 1},                        // ... after any base
+      {"\u0E31\u0E33", 1},                   // ... and after a combining mark
+      {"a\u0EB3", 1},                        // so is Lao am
+      {"\uFF76\uFF9E", 1},                   // the halfwidth voiced sound mark extends its kana
       {"\u2713\u200D\u2713", 2}, // a joiner joins pictographs only, and a check mark is none
       {"\u00A9\u200D\u00A9", 1}, // the copyright sign is one
   };
