@@ -88,7 +88,8 @@ int closeStandardOutput(std::ostream& standardOutput, int status) {
   return status;
 }
 
-int runStart(const CommandLine& commandLine, std::ostream& standardOutput) {
+int runStart(const std::string& programName, const CommandLine& commandLine,
+             std::ostream& standardOutput) {
   GlibApplication application;
   // With --json standard output carries the JSON alone; notices that find no server are
   // written to standard error instead.
@@ -110,8 +111,8 @@ int runStart(const CommandLine& commandLine, std::ostream& standardOutput) {
         namedDevices(*services.gpuPlatform, services.makeCpuDevice);
     std::shared_ptr<gpu::Device> device = findDevice(devices, *commandLine.device);
     if (!device) {
-      std::cerr << usageErrorText("ventaro", "unknown device '" + *commandLine.device +
-                                                 "'; the devices here are " + deviceIds(devices));
+      std::cerr << usageErrorText(programName, "unknown device '" + *commandLine.device +
+                                                   "'; the devices here are " + deviceIds(devices));
       return kExitUsage;
     }
     services.gpuPlatform = &chosen.emplace(*services.gpuPlatform, std::move(device));
@@ -150,7 +151,7 @@ int ventaroMain(int argc, char** argv) {
   case CommandLine::Action::checkFans:
     break;
   }
-  return closeStandardOutput(standardOutput, runStart(commandLine, standardOutput));
+  return closeStandardOutput(standardOutput, runStart(programName, commandLine, standardOutput));
 }
 
 } // namespace ventaro

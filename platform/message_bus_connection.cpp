@@ -2,6 +2,8 @@
 
 #include "platform/message_bus_connection.h"
 
+#include "platform/user_directories.h"
+
 #include <array>
 #include <cstring>
 #include <glib/gstdio.h>
@@ -116,11 +118,12 @@ std::optional<std::string> sessionBusAddress() {
   if (address != nullptr && *address != '\0') {
     return std::string(address);
   }
-  const char* runtimeDir = g_getenv("XDG_RUNTIME_DIR");
-  if (runtimeDir == nullptr || !g_path_is_absolute(runtimeDir)) {
+  const std::optional<std::filesystem::path> runtime =
+      runtimeDirectory(g_getenv("XDG_RUNTIME_DIR"));
+  if (!runtime) {
     return std::nullopt;
   }
-  gchar* socketPath = g_build_filename(runtimeDir, "bus", nullptr);
+  gchar* socketPath = g_build_filename(runtime->c_str(), "bus", nullptr);
   std::optional<std::string> result;
   GStatBuf info;
   if (g_stat(socketPath, &info) == 0 && S_ISSOCK(info.st_mode)) {

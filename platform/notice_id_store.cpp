@@ -103,9 +103,8 @@ bool writeAll(int fd, std::string_view data) {
 NoticeIdStore::NoticeIdStore(std::filesystem::path directory) : directory_(std::move(directory)) {}
 
 std::filesystem::path NoticeIdStore::defaultDirectory() {
-  const char* runtimeDir = g_getenv("XDG_RUNTIME_DIR");
-  if (runtimeDir != nullptr && g_path_is_absolute(runtimeDir)) {
-    return std::filesystem::path(runtimeDir) / "ventaro";
+  if (const auto runtime = runtimeDirectory(g_getenv("XDG_RUNTIME_DIR"))) {
+    return *runtime / "ventaro";
   }
   const std::optional<std::filesystem::path> cache =
       baseDirectory(g_getenv("XDG_CACHE_HOME"), g_getenv("HOME"), ".cache");

@@ -18,4 +18,8 @@ std::optional<std::filesystem::path> homeDirectory(const char* home);
 std::optional<std::filesystem::path> baseDirectory(const char* value, const char* home,
                                                    const char* underHome);
 
+/// The runtime directory: `value` (XDG_RUNTIME_DIR's, null when unset) when it is an absolute
+/// path; none otherwise (it has no fallback).
+std::optional<std::filesystem::path> runtimeDirectory(const char* value);
+
 } // namespace ventaro

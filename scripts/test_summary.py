@@ -31,8 +31,9 @@ def summarise(text, reasons):
             skipped += 1
             found = re.search(r"^\S+:\d+: Skipped\n(.*)$", block, re.M)
             reasons[found.group(1).strip() if found and found.group(1).strip() else "no reason given"] += 1
-        elif re.search(r"^skipped: ", block, re.M):
-            # A script test that skips says so on a line of its own and exits with its skip code.
+        elif re.search(r"^skipped: ", block, re.M) and re.search(r"^Test Passed\.", block, re.M):
+            # A script test that skips says so on a line of its own and exits with its skip code,
+            # which ctest logs as passed; a script that failed is counted as failed below.
             skipped += 1
             reasons[re.search(r"^skipped: (.*)$", block, re.M).group(1).strip()] += 1
         elif re.search(r"^Test Passed\.", block, re.M):
