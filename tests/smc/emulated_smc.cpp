@@ -15,12 +15,10 @@ EmulatedSMC::EmulatedSMC(std::vector<EmulatedKey> keys) : keys_(std::move(keys))
             [](const EmulatedKey& a, const EmulatedKey& b) { return a.code < b.code; });
   for (std::size_t i = 0; i < keys_.size(); ++i) {
     const EmulatedKey& key = keys_[i];
-    if (i > 0 && keys_[i - 1].code == key.code) {
-      throw std::invalid_argument("emulated SMC: duplicate key " + fourCharCodeToText(key.code));
-    }
-    if (key.value.size() != key.info.size || key.value.size() > SMCBytes{}.size()) {
-      throw std::invalid_argument("emulated SMC: value of " + fourCharCodeToText(key.code) +
-                                  " does not match its size");
+    if ((i > 0 && keys_[i - 1].code == key.code) || key.value.size() != key.info.size ||
+        key.value.size() > SMCBytes{}.size()) {
+      throw std::invalid_argument("emulated SMC: duplicate or ill-sized key " +
+                                  fourCharCodeToText(key.code));
     }
   }
 }

@@ -37,15 +37,13 @@ std::string printedCode(FourCharCode code) {
 }
 
 std::optional<std::uint32_t> parseIndex(std::string_view text) {
-  if (!text.empty() && text.back() == '\n') {
+  if (text.ends_with('\n')) {
     text.remove_suffix(1);
   }
   std::uint32_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc{} || end != text.data() + text.size()) {
-    return std::nullopt;
-  }
-  return value;
+  return error == std::errc{} && end == text.data() + text.size() ? std::optional(value)
+                                                                  : std::nullopt;
 }
 
 } // namespace
