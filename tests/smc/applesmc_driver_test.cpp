@@ -10,74 +10,51 @@ namespace {
 using applesmc::ApplesmcDriver;
 using applesmc::InMemoryFileAccess;
 
-bool isFanKey(FourCharCode key) {
-  const std::string text = fourCharCodeBytes(key);
-  return key == code("FNum") || (text[0] == 'F' && text[1] >= '0' && text[1] <= '9');
-}
-
-struct Tree {
-  const char* name;
-  const char* deviceDirectory;
-  const char* fanDirectory;
-};
-
-void PrintTo(const Tree& tree, std::ostream* out) {
-  *out << tree.name;
-}
-
-const Tree kFlat{"flat", "/sys/devices/platform/applesmc.768",
-                 "/sys/devices/platform/applesmc.768"};
-const Tree kHwmon{"hwmon", "/sys/bus/acpi/devices/APP0001:00",
-                  "/sys/bus/acpi/devices/APP0001:00/hwmon/hwmon3"};
+const std::string kFlatDevice = "/sys/devices/platform/applesmc.768";
 
 // The driver over a fixture tree of the stuck-fan machine, its key cursor answering from the
-// machine's profile in the SMC's order.
-class ApplesmcOnFixtureTree : public SMCAccessTest, public ::testing::WithParamInterface<Tree> {
+// machine's keys in the SMC's order: "flat" keeps the fan files in the device directory,
+// "hwmon" in a hwmon directory below it.
+class ApplesmcOnFixtureTree : public SMCAccessTest,
+                              public ::testing::WithParamInterface<std::string> {
 protected:
   void SetUp() override {
-    files->loadTree(fixturePath(std::string("sysfs/") + GetParam().name + "-stuck"));
+    files->loadTree(fixturePath("sysfs/" + GetParam() + "-stuck"));
     std::vector<applesmc::CursorKey> cursor;
     for (const auto& key : keys) {
       cursor.push_back({key.code, key.info.type, std::string(key.value.begin(), key.value.end())});
     }
-    files->attachKeyCursor(GetParam().deviceDirectory, cursor);
+    files->attachKeyCursor(device(), cursor);
     install(std::make_shared<ApplesmcDriver>(files, "/sys"));
     SMCAccess::openSMC();
   }
-  std::string inDevice(const char* name) const {
-    return std::string(GetParam().deviceDirectory) + "/" + name;
+  std::string device() const {
+    return GetParam() == "flat" ? kFlatDevice : "/sys/bus/acpi/devices/APP0001:00";
   }
+  std::string inDevice(const char* name) const { return device() + "/" + name; }
   std::string inFans(const char* name) const {
-    return std::string(GetParam().fanDirectory) + "/" + name;
+    return device() + (GetParam() == "flat" ? "/" : "/hwmon/hwmon3/") + name;
   }
 
   const Keys keys = EmulatedSMC(stuckFanMachine()).keys();
   std::shared_ptr<InMemoryFileAccess> files = std::make_shared<InMemoryFileAccess>();
 };
 
-INSTANTIATE_TEST_SUITE_P(Layouts, ApplesmcOnFixtureTree, ::testing::Values(kFlat, kHwmon),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Layouts, ApplesmcOnFixtureTree, ::testing::Values("flat", "hwmon"),
+                         [](const auto& info) { return info.param; });
 
-// Fan keys come from the fan files for anyone; every other key through the cursor, as root.
+// Fan keys come from the fan files, every other key through the cursor.
 TEST_P(ApplesmcOnFixtureTree, EveryKeyReadsAsTheSMCHoldsIt) {
   std::vector<SMCKey> listed;
   for (const EmulatedKey& key : keys) {
     listed.push_back({key.code, key.info});
-    for (const bool root : {true, false}) {
-      if (!root && !isFanKey(key.code)) {
-        continue;
-      }
-      files->setRoot(root);
-      const SMCBytes bytes = SMCAccess::readKey(key.code, key.info.size);
-      // The kernel shows no more of the identification record than its name, bytes 4 to 15.
-      const std::size_t first = key.info == DataTypes::FDS ? 4 : 0;
-      EXPECT_TRUE(std::equal(key.value.begin() + first, key.value.end(), bytes.begin() + first))
-          << fourCharCodeToText(key.code) << (root ? " as root" : "");
-    }
+    const SMCBytes bytes = SMCAccess::readKey(key.code, key.info.size);
+    // The kernel shows no more of the identification record than its name, bytes 4 to 15.
+    const std::size_t first = key.info == DataTypes::FDS ? 4 : 0;
+    EXPECT_TRUE(std::equal(key.value.begin() + first, key.value.end(), bytes.begin() + first))
+        << fourCharCodeToText(key.code);
   }
-  files->setRoot(true);
   EXPECT_EQ(SMCAccess::readAllKeys(), listed);
-  EXPECT_EQ(SMCAccess::readKeyInfo(code("TC0P")), DataTypes::SP78);
 }
 
 TEST_P(ApplesmcOnFixtureTree, KeysTheMachineLacksAnswer132) {
@@ -94,6 +71,7 @@ TEST_P(ApplesmcOnFixtureTree, KeysTheMachineLacksAnswer132) {
 TEST_P(ApplesmcOnFixtureTree, AnOrdinaryUserReadsFansAndTheCountButNotTheCursor) {
   files->setRoot(false);
   EXPECT_EQ(SMCAccess::readKeyCount(), std::ssize(keys));
+  EXPECT_EQ(SMCAccess::readKey(code("F2Ac"), 2), bytesOf({0x11, 0x30}));
   const std::function<void()> refused[] = {
       [] { SMCAccess::readKey(code("TC0P"), 2); },
       [] { SMCAccess::readKeyInfo(code("F0Ac")); },
@@ -123,13 +101,6 @@ TEST_P(ApplesmcOnFixtureTree, FanMinimumIsTheOnlyKeyWrittenToItsFile) {
 // Failed accesses map their errno (EIO is the driver's timeout); contents the kernel never
 // writes (speeds out of range, non-numbers) are errors, never values.
 TEST_P(ApplesmcOnFixtureTree, FailedAccessesAndImpossibleContentsAreErrors) {
-  files->failAccess(inFans("fan1_input"), EIO);
-  EXPECT_EQ(smcErrorOf([] { SMCAccess::readKey(code("F0Ac"), 2); }),
-            SMCError::unknown(kIOReturnTimeout, 0));
-  files->failAccess(inDevice("key_at_index_data"), EBUSY);
-  EXPECT_EQ(smcErrorOf([] { SMCAccess::readKey(code("TC0P"), 2); }),
-            SMCError::unknown(kIOReturnBusy, 0));
-  files->clearFailures();
   for (const std::string contents :
        {"fast\n", "16384\n", "-1\n", "99999999999999999999\n", "", "\x01\x02"}) {
     files->addFile(inFans("fan1_input"), contents);
@@ -140,6 +111,13 @@ TEST_P(ApplesmcOnFixtureTree, FailedAccessesAndImpossibleContentsAreErrors) {
   files->addFile(inFans("fan1_label"), "A label far longer than twelve\n");
   const SMCBytes label = SMCAccess::readKey(code("F0ID"), 16);
   EXPECT_EQ(std::string(label.begin() + 4, label.begin() + 16), "A label far ");
+
+  files->failAccess(inFans("fan1_input"), EIO);
+  EXPECT_EQ(smcErrorOf([] { SMCAccess::readKey(code("F0Ac"), 2); }),
+            SMCError::unknown(kIOReturnTimeout, 0));
+  files->failAccess(inDevice("key_at_index_data"), EBUSY);
+  EXPECT_EQ(smcErrorOf([] { SMCAccess::readKey(code("TC0P"), 2); }),
+            SMCError::unknown(kIOReturnBusy, 0));
 }
 
 TEST_P(ApplesmcOnFixtureTree, AValueReadAfterTheCursorMovedIsNotPassedOn) {
@@ -162,37 +140,33 @@ TEST_F(ApplesmcTree, NoDeviceMeansNoDriverAndAnUnreadableOneFailsToOpen) {
   EXPECT_EQ(smcErrorOf(SMCAccess::openSMC), SMCError::driverNotFound());
 
   files->loadTree(fixturePath("sysfs/flat-stuck"));
-  files->failAccess(kFlat.deviceDirectory, EACCES);
+  files->failAccess(kFlatDevice, EACCES);
   install(std::make_shared<ApplesmcDriver>(files, "/sys"));
   EXPECT_EQ(smcErrorOf(SMCAccess::openSMC), SMCError::failedToOpen());
 }
 
 TEST_F(ApplesmcTree, KeyCountsTheKernelNeverWritesAreErrors) {
+  auto files = std::make_shared<InMemoryFileAccess>();
+  files->loadTree(fixturePath("sysfs/flat-stuck"));
+  install(std::make_shared<ApplesmcDriver>(files, "/sys"));
+  SMCAccess::openSMC();
   for (const char* count : {"4294967296\n", "-1\n", "many\n", ""}) {
-    auto files = std::make_shared<InMemoryFileAccess>();
-    files->loadTree(fixturePath("sysfs/flat-stuck"));
-    files->addFile(std::string(kFlat.deviceDirectory) + "/key_count", count);
-    install(std::make_shared<ApplesmcDriver>(files, "/sys"));
-    SMCAccess::openSMC();
+    files->addFile(kFlatDevice + "/key_count", count);
     EXPECT_EQ(smcErrorOf([] { SMCAccess::readAllKeys(); }), SMCError::unknown(kIOReturnError, 0))
         << count;
   }
 }
 
-// The driver over the fixture files as they lie on disk: fans need no key cursor.
+// The driver over a fixture tree as it lies on disk (the layouts are read from in-memory copies
+// above and in app/fan_anomaly_test.cpp): fans need no key cursor.
 TEST_F(ApplesmcTree, ReadsFansOverTheRealFileSystem) {
-  for (const auto& [tree, fan0Speed] : {std::pair{"flat-stuck", bytesOf({0x1C, 0xE8})},
-                                        {"hwmon-stuck", bytesOf({0x1C, 0xE8})},
-                                        {"flat-normal", bytesOf({0x0D, 0xE8})},
-                                        {"hwmon-normal", bytesOf({0x0D, 0xE8})}}) {
-    install(std::make_shared<ApplesmcDriver>(std::make_shared<applesmc::RealFileAccess>(),
-                                             (fixturePath("sysfs") / tree / "sys").string()));
-    SMCAccess::openSMC();
-    EXPECT_EQ(SMCAccess::readKey(code("FNum"), 1)[0], 3) << tree;
-    EXPECT_EQ(SMCAccess::readKey(code("F0Ac"), 2), fan0Speed) << tree;
-    const SMCBytes name = SMCAccess::readKey(code("F1ID"), 16);
-    EXPECT_EQ(std::string(name.begin() + 4, name.begin() + 16), "PS Fan      ") << tree;
-  }
+  install(std::make_shared<ApplesmcDriver>(std::make_shared<applesmc::RealFileAccess>(),
+                                           fixturePath("sysfs/hwmon-normal/sys").string()));
+  SMCAccess::openSMC();
+  EXPECT_EQ(SMCAccess::readKey(code("FNum"), 1)[0], 3);
+  EXPECT_EQ(SMCAccess::readKey(code("F0Ac"), 2), bytesOf({0x0D, 0xE8}));
+  const SMCBytes name = SMCAccess::readKey(code("F1ID"), 16);
+  EXPECT_EQ(std::string(name.begin() + 4, name.begin() + 16), "PS Fan      ");
 }
 
 } // namespace

@@ -2,54 +2,32 @@
 
 #include <algorithm>
 #include <cstring>
-#include <span>
 #include <stdexcept>
 #include <utility>
 
 namespace ventaro::emulated {
-namespace {
 
 using Selector = SMCParamStruct::Selector;
 using Result = SMCParamStruct::Result;
-
-Exchange decode(std::uint32_t methodIndex, std::span<const std::uint8_t> record) {
-  auto request = SMCParamStruct::zeroed();
-  std::memcpy(&request, record.data(), sizeof request);
-  Exchange exchange;
-  exchange.methodIndex = methodIndex;
-  exchange.key = request.key;
-  exchange.dataSize = request.keyInfo.dataSize;
-  exchange.command = request.data8;
-  exchange.data32 = request.data32;
-  exchange.bytes = request.bytes;
-  exchange.request.assign(record.begin(), record.end());
-  return exchange;
-}
-
-} // namespace
 
 EmulatedSMC::EmulatedSMC(std::vector<EmulatedKey> keys) : keys_(std::move(keys)) {
   std::sort(keys_.begin(), keys_.end(),
             [](const EmulatedKey& a, const EmulatedKey& b) { return a.code < b.code; });
   for (std::size_t i = 0; i < keys_.size(); ++i) {
     const EmulatedKey& key = keys_[i];
-    if (i > 0 && keys_[i - 1].code == key.code) {
-      throw std::invalid_argument("emulated SMC: duplicate key " + fourCharCodeToText(key.code));
-    }
-    if (key.value.size() != key.info.size || key.value.size() > SMCBytes{}.size()) {
-      throw std::invalid_argument("emulated SMC: value of " + fourCharCodeToText(key.code) +
-                                  " does not match its size");
+    if ((i > 0 && keys_[i - 1].code == key.code) || key.value.size() != key.info.size ||
+        key.value.size() > SMCBytes{}.size()) {
+      throw std::invalid_argument("emulated SMC: duplicate or ill-sized key " +
+                                  fourCharCodeToText(key.code));
     }
   }
 }
 
 SMCDriver::Service EmulatedSMC::findService(std::string_view serviceClass) {
-  ++calls_.findService;
   return servicePresent_ && serviceClass == "AppleSMC" ? kService : 0;
 }
 
 KernReturn EmulatedSMC::openService(Service service, Connection* connection) {
-  ++calls_.openService;
   if (service != kService || connection == nullptr) {
     return kIOReturnBadArgument;
   }
@@ -77,9 +55,10 @@ KernReturn EmulatedSMC::callStructMethod(Connection connection, std::uint32_t me
       outputSize == nullptr || *outputSize < sizeof(SMCParamStruct)) {
     return kIOReturnBadArgument;
   }
-  exchanges_.push_back(
-      decode(methodIndex, std::span(static_cast<const std::uint8_t*>(input), inputSize)));
-  const Exchange& exchange = exchanges_.back();
+  auto request = SMCParamStruct::zeroed();
+  std::memcpy(&request, input, sizeof request);
+  const auto* const bytes = static_cast<const std::uint8_t*>(input);
+  exchanges_.push_back({methodIndex, request.data8, request.key, {bytes, bytes + inputSize}});
   if (!openConnections_.contains(connection)) {
     return kIOReturnNotOpen;
   }
@@ -89,80 +68,50 @@ KernReturn EmulatedSMC::callStructMethod(Connection connection, std::uint32_t me
 
   auto reply = SMCParamStruct::zeroed();
   KernReturn status = kIOReturnSuccess;
-  if (const auto failure = failureFor(exchange)) {
-    reply.result = failure->result;
-    status = failure->status;
-  } else if (!selectorFromRawValue(exchange.command) ||
-             exchange.command == rawValue(Selector::kSMCHandleYPCEvent)) {
+  const auto failure = keyFailures_.find(request.key);
+  if (failure != keyFailures_.end() || globalFailure_) {
+    const EmulatedFailure& made = failure != keyFailures_.end() ? failure->second : *globalFailure_;
+    reply.result = made.result;
+    status = made.status;
+  } else if (!selectorFromRawValue(request.data8) ||
+             request.data8 == rawValue(Selector::kSMCHandleYPCEvent)) {
     status = kIOReturnBadArgument;
   } else {
-    reply.result = answer(exchange, reply);
+    reply.result = answer(request, reply);
   }
   std::memcpy(output, &reply, sizeof reply);
   *outputSize = sizeof reply;
   return status;
 }
 
-std::uint8_t EmulatedSMC::answer(const Exchange& exchange, SMCParamStruct& reply) {
+std::uint8_t EmulatedSMC::answer(const SMCParamStruct& request, SMCParamStruct& reply) {
   constexpr std::uint8_t kNotFound = rawValue(Result::kSMCKeyNotFound);
-  if (exchange.command == rawValue(Selector::kSMCGetKeyFromIndex)) {
-    if (exchange.data32 >= keys_.size()) {
+  if (request.data8 == rawValue(Selector::kSMCGetKeyFromIndex)) {
+    if (request.data32 >= keys_.size()) {
       return kNotFound;
     }
-    reply.key = keys_[exchange.data32].code;
+    reply.key = keys_[request.data32].code;
     return rawValue(Result::kSMCSuccess);
   }
 
-  reply.key = exchange.key;
-  const auto index = find(exchange.key);
-  if (!index) {
+  reply.key = request.key;
+  const auto key = std::find_if(keys_.begin(), keys_.end(),
+                                [&](const EmulatedKey& each) { return each.code == request.key; });
+  if (key == keys_.end()) {
     return kNotFound;
   }
-  EmulatedKey* const key = &keys_[*index];
-  if (exchange.command == rawValue(Selector::kSMCReadKey)) {
-    reply.bytes.fill(replyFill_);
+  if (request.data8 == rawValue(Selector::kSMCReadKey)) {
     std::copy(key->value.begin(), key->value.end(), reply.bytes.begin());
-  } else if (exchange.command == rawValue(Selector::kSMCWriteKey)) {
-    if (exchange.dataSize != key->info.size) {
+  } else if (request.data8 == rawValue(Selector::kSMCWriteKey)) {
+    if (request.keyInfo.dataSize != key->info.size) {
       return rawValue(Result::kSMCError);
     }
-    std::copy_n(exchange.bytes.begin(), key->value.size(), key->value.begin());
+    std::copy_n(request.bytes.begin(), key->value.size(), key->value.begin());
   } else {
     reply.keyInfo.dataSize = key->info.size;
     reply.keyInfo.dataType = key->info.type;
   }
   return rawValue(Result::kSMCSuccess);
-}
-
-std::optional<EmulatedFailure> EmulatedSMC::failureFor(const Exchange& exchange) const {
-  FourCharCode subject = exchange.key;
-  if (exchange.command == rawValue(Selector::kSMCGetKeyFromIndex)) {
-    subject = exchange.data32 < keys_.size() ? keys_[exchange.data32].code : 0;
-  }
-  if (const auto found = keyFailures_.find(subject); found != keyFailures_.end()) {
-    return found->second;
-  }
-  return globalFailure_;
-}
-
-void EmulatedSMC::clearFailures() {
-  globalFailure_.reset();
-  keyFailures_.clear();
-}
-
-std::optional<std::size_t> EmulatedSMC::find(FourCharCode code) const {
-  const auto found = std::lower_bound(
-      keys_.begin(), keys_.end(), code,
-      [](const EmulatedKey& key, FourCharCode wanted) { return key.code < wanted; });
-  if (found == keys_.end() || found->code != code) {
-    return std::nullopt;
-  }
-  return static_cast<std::size_t>(found - keys_.begin());
-}
-
-std::optional<EmulatedKey> EmulatedSMC::key(FourCharCode code) const {
-  const auto index = find(code);
-  return index ? std::optional(keys_[*index]) : std::nullopt;
 }
 
 } // namespace ventaro::emulated

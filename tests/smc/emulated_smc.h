@@ -33,21 +33,17 @@ struct EmulatedFailure {
   static EmulatedFailure resultByte(std::uint8_t result) { return {kIOReturnSuccess, result}; }
 };
 
-// One exchange as the emulated SMC decoded it from the request record.
+// One exchange as the emulated SMC received it.
 struct Exchange {
   std::uint32_t methodIndex = 0;
   std::uint8_t command = 0; // data8
   FourCharCode key = 0;
-  std::uint64_t dataSize = 0;
-  std::uint32_t data32 = 0;
-  SMCBytes bytes{};
   std::vector<std::uint8_t> request; // the record as it came, byte for byte
 };
 
 // An SMC in memory, for tests. It answers each request record from its key table, kept in the order
 // a real SMC keeps it (by code as an unsigned 32-bit number):
-//   read       the key's value bytes (whatever size is asked), the rest of the 32 bytes set to
-//              the reply fill (0 unless changed)
+//   read       the key's value bytes (whatever size is asked), the rest of the 32 bytes zero
 //   write      stores the value; a size other than the key's answers result 1
 //   key info   the key's data size and type
 //   key at index data32 → the code at that index
@@ -74,21 +70,16 @@ public:
   void setOpenResult(KernReturn status) { openResult_ = status; }
   // Every exchange fails so, unless its key has a failure of its own.
   void failAll(EmulatedFailure failure) { globalFailure_ = failure; }
-  // Exchanges about `code` fail so: requests naming it, and index requests that reach it.
+  // Requests naming `code` fail so.
   void failKey(FourCharCode code, EmulatedFailure failure) { keyFailures_[code] = failure; }
-  void clearFailures();
-  void setReplyFill(std::uint8_t fill) { replyFill_ = fill; }
 
   // Observation.
   const std::vector<Exchange>& exchanges() const { return exchanges_; }
   std::size_t exchangeCount() const { return exchanges_.size(); }
   void clearExchanges() { exchanges_.clear(); }
   const std::vector<EmulatedKey>& keys() const { return keys_; }
-  std::optional<EmulatedKey> key(FourCharCode code) const;
 
   struct CallCounts {
-    int findService = 0;
-    int openService = 0;
     int releaseService = 0;
     int closeService = 0;
   };
@@ -98,17 +89,14 @@ public:
 private:
   static constexpr Service kService = 0x2A03;
 
-  std::optional<std::size_t> find(FourCharCode code) const;
-  std::optional<EmulatedFailure> failureFor(const Exchange& exchange) const;
   // Fills the reply; returns the result byte.
-  std::uint8_t answer(const Exchange& exchange, SMCParamStruct& reply);
+  std::uint8_t answer(const SMCParamStruct& request, SMCParamStruct& reply);
 
   std::vector<EmulatedKey> keys_;
   bool servicePresent_ = true;
   KernReturn openResult_ = kIOReturnSuccess;
   std::optional<EmulatedFailure> globalFailure_;
   std::map<FourCharCode, EmulatedFailure> keyFailures_;
-  std::uint8_t replyFill_ = 0;
 
   std::vector<Exchange> exchanges_;
   CallCounts calls_;

@@ -1,10 +1,10 @@
 #include "tests/smc/in_memory_file_access.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <stdexcept>
 #include <utility>
 
@@ -37,15 +37,13 @@ std::string printedCode(FourCharCode code) {
 }
 
 std::optional<std::uint32_t> parseIndex(std::string_view text) {
-  if (!text.empty() && text.back() == '\n') {
+  if (text.ends_with('\n')) {
     text.remove_suffix(1);
   }
   std::uint32_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc{} || end != text.data() + text.size() || text.empty()) {
-    return std::nullopt;
-  }
-  return value;
+  return error == std::errc{} && end == text.data() + text.size() ? std::optional(value)
+                                                                  : std::nullopt;
 }
 
 } // namespace
@@ -62,15 +60,13 @@ void InMemoryFileAccess::addDirectory(const std::string& path) {
   }
 }
 
-void InMemoryFileAccess::loadTree(const std::filesystem::path& hostDirectory,
-                                  const std::string& at) {
+void InMemoryFileAccess::loadTree(const std::filesystem::path& hostDirectory) {
   namespace fs = std::filesystem;
   if (!fs::is_directory(hostDirectory)) {
     throw std::runtime_error("fixture tree not found: " + hostDirectory.string());
   }
-  addDirectory(at);
   for (const auto& entry : fs::recursive_directory_iterator(hostDirectory)) {
-    const std::string target = joinPath(at, fs::relative(entry.path(), hostDirectory).string());
+    const std::string target = "/" + fs::relative(entry.path(), hostDirectory).string();
     if (entry.is_directory()) {
       addDirectory(target);
       continue;
@@ -79,9 +75,7 @@ void InMemoryFileAccess::loadTree(const std::filesystem::path& hostDirectory,
     if (!in.is_open()) {
       throw std::runtime_error("cannot read fixture file: " + entry.path().string());
     }
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    addFile(target, contents.str());
+    addFile(target, std::string(std::istreambuf_iterator<char>(in), {}));
   }
 }
 
@@ -102,59 +96,48 @@ void InMemoryFileAccess::afterRead(const std::string& path, std::function<void()
   afterRead_[normalise(path)] = std::move(action);
 }
 
-std::optional<std::string> InMemoryFileAccess::cursorAttribute(const std::string& path) const {
-  if (!cursor_ || parentOf(path) != cursor_->directory) {
-    return std::nullopt;
-  }
+std::string InMemoryFileAccess::cursorAttribute(const std::string& path) const {
   const std::string name = nameOf(path);
-  for (const std::string_view attribute : kCursorAttributes) {
-    if (name == attribute) {
-      return name;
-    }
-  }
-  return std::nullopt;
+  const bool isAttribute = std::find(std::begin(kCursorAttributes), std::end(kCursorAttributes),
+                                     name) != std::end(kCursorAttributes);
+  return cursor_ && isAttribute && parentOf(path) == cursor_->directory ? name : "";
 }
 
-std::optional<ReadResult> InMemoryFileAccess::readCursor(const std::string& path) const {
-  const auto attribute = cursorAttribute(path);
-  if (!attribute) {
-    return std::nullopt;
+ReadResult InMemoryFileAccess::readCursor(const std::string& attribute) const {
+  if (attribute == "key_count") {
+    return {0, std::to_string(cursor_->keys.size()) + "\n"};
   }
-  if (*attribute == "key_count") {
-    return ReadResult{0, std::to_string(cursor_->keys.size()) + "\n"};
-  }
-  if (*attribute == "key_at_index") {
-    return ReadResult{0, std::to_string(cursor_->index) + "\n"};
+  if (attribute == "key_at_index") {
+    return {0, std::to_string(cursor_->index) + "\n"};
   }
   if (cursor_->index >= cursor_->keys.size()) {
-    return ReadResult{EINVAL, {}};
+    return {EINVAL, {}};
   }
   const CursorKey& key = cursor_->keys[cursor_->index];
-  if (*attribute == "key_at_index_name") {
-    return ReadResult{0, printedCode(key.code)};
+  if (attribute == "key_at_index_name") {
+    return {0, printedCode(key.code)};
   }
-  if (*attribute == "key_at_index_type") {
-    return ReadResult{0, printedCode(key.type)};
+  if (attribute == "key_at_index_type") {
+    return {0, printedCode(key.type)};
   }
-  if (*attribute == "key_at_index_data_length") {
-    return ReadResult{0, std::to_string(key.data.size()) + "\n"};
+  if (attribute == "key_at_index_data_length") {
+    return {0, std::to_string(key.data.size()) + "\n"};
   }
-  return ReadResult{0, key.data};
+  return {0, key.data};
 }
 
+// The error of the nearest failing path at or above `path` (not `path` itself unless
+// includeSelf), or 0.
 int InMemoryFileAccess::failureOf(const std::string& path, bool includeSelf) const {
-  if (includeSelf) {
-    if (const auto found = failures_.find(path); found != failures_.end()) {
+  for (std::string current = path;; current = parentOf(current)) {
+    const auto found = failures_.find(current);
+    if (found != failures_.end() && (includeSelf || current != path)) {
       return found->second;
     }
-  }
-  for (std::string current = path; current != "/";) {
-    current = parentOf(current);
-    if (const auto found = failures_.find(current); found != failures_.end()) {
-      return found->second;
+    if (current == "/") {
+      return 0;
     }
   }
-  return 0;
 }
 
 ReadResult InMemoryFileAccess::readFile(const std::string& path) {
@@ -163,8 +146,8 @@ ReadResult InMemoryFileAccess::readFile(const std::string& path) {
     return {error, {}};
   }
   ReadResult result;
-  if (auto cursorRead = readCursor(file)) {
-    result = std::move(*cursorRead);
+  if (const std::string attribute = cursorAttribute(file); !attribute.empty()) {
+    result = readCursor(attribute);
   } else if (const auto found = files_.find(file); found != files_.end()) {
     result.data = found->second;
   } else {
@@ -183,14 +166,14 @@ int InMemoryFileAccess::writeFile(const std::string& path, std::string_view data
   if (const int error = failureOf(file, true)) {
     return error;
   }
-  const auto attribute = cursorAttribute(file);
-  if (!attribute && !files_.contains(file)) {
+  const std::string attribute = cursorAttribute(file);
+  if (attribute.empty() && !files_.contains(file)) {
     return directories_.contains(file) ? EISDIR : ENOENT;
   }
-  if (!root_ || (attribute && *attribute != "key_at_index")) {
+  if (!root_ || (!attribute.empty() && attribute != "key_at_index")) {
     return EACCES;
   }
-  if (attribute) {
+  if (!attribute.empty()) {
     const auto index = parseIndex(data);
     if (!index || *index >= cursor_->keys.size()) {
       return EINVAL;

@@ -37,9 +37,9 @@ public:
   // Adds a file (replacing one at the path) and every directory above it.
   void addFile(const std::string& path, std::string contents);
   void addDirectory(const std::string& path);
-  // Copies the directory tree below `hostDirectory` on disk to `at`. Throws std::runtime_error
-  // when the tree cannot be read.
-  void loadTree(const std::filesystem::path& hostDirectory, const std::string& at = "/");
+  // Copies the directory tree below `hostDirectory` on disk to the root. Throws
+  // std::runtime_error when the tree cannot be read.
+  void loadTree(const std::filesystem::path& hostDirectory);
 
   // Makes the key-cursor files of `deviceDirectory` answer from `keys`, in the given order:
   // key_count, key_at_index (write an index, root only), then key_at_index_name, _type,
@@ -53,7 +53,6 @@ public:
   // Every access to `path` and below fails with `error`; for a directory this is the state
   // after chmod 000: it still exists, but cannot be listed nor entered.
   void failAccess(const std::string& path, int error);
-  void clearFailures() { failures_.clear(); }
 
   // Runs `action` after each successful read of `path` (for example, another process moving
   // the key cursor).
@@ -71,8 +70,9 @@ private:
     std::uint32_t index = 0;
   };
 
-  std::optional<std::string> cursorAttribute(const std::string& path) const;
-  std::optional<ReadResult> readCursor(const std::string& path) const;
+  // The name of the key-cursor file at `path`, or "" where there is none.
+  std::string cursorAttribute(const std::string& path) const;
+  ReadResult readCursor(const std::string& attribute) const;
   int failureOf(const std::string& path, bool includeSelf) const;
 
   std::map<std::string, std::string> files_;
