@@ -180,8 +180,9 @@ void writeFanMinimum(FuzzedDataProvider& input, FuzzDriver& driver) {
   }
 }
 
-// Runs operation `which`, 0 to kOperations - 1.
+// The operations runOperation runs, numbered 0 to kOperations - 1.
 constexpr int kOperations = 19;
+
 void runOperation(FuzzedDataProvider& input, FuzzDriver& driver, const fuzz::Tree& tree, bool& open,
                   int which) {
   // Whether the tree promises that the key cursor answers: well formed, open, budget left.
