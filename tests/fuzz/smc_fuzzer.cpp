@@ -1,11 +1,14 @@
 // Fuzzes the SMC layer and the Linux applesmc driver. The input picks the driver: either one
 // that answers every exchange from the input (return codes, result bytes, keys, data sizes and
 // types, value bytes), or the applesmc driver over a sysfs tree in memory built from the input.
-// A sequence of operations chosen by the input runs on it, through a recorder. An operation may
-// only succeed when its exchanges did, or raise the SMCError of its first failed exchange (or
-// one of its own refusals); any other exception ends the run as a finding. Refused indexes and
-// unsafe fan speeds never reach the SMC. Over a tree, a well-formed key cursor must read and
-// list back exactly, and raw exchanges go straight to the driver.
+// A sequence of key, fan, sensor and battery operations, opens and closes chosen by the input
+// runs on it. An operation may end in an SMCError; any other exception is a finding.
+//
+// Beyond crashes and sanitizer reports it checks what the unit tests, with their few fixed
+// answers, cannot: a fan minimum is written only after reading the maximum, and only as a speed
+// from 1 to that maximum, whatever the maximum and the speed asked for; over a tree, a
+// well-formed key cursor of any codes reads and lists back exactly, and a raw exchange the
+// driver cannot take is refused.
 
 #include "smc/battery.h"
 #include "smc/fans.h"
@@ -13,301 +16,245 @@
 #include "smc/smc_access.h"
 #include "smc/temperature_sensors.h"
 #include "tests/fuzz/fuzz_support.h"
-#include "tests/fuzz/scripted_smc_driver.h"
 #include "tests/fuzz/sysfs_tree.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <fuzzer/FuzzedDataProvider.h>
-#include <limits>
 #include <memory>
 #include <optional>
-#include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
 using namespace ventaro;
 using fuzz::check;
-using fuzz::Exchange;
-using fuzz::expectedError;
-using fuzz::RecordingDriver;
-using fuzz::ScriptedSMCDriver;
-using fuzz::Tree;
-using SMCAccess::SMCError;
-using History = std::vector<Exchange>;
+using Selector = SMCParamStruct::Selector;
 
-constexpr int kMaxSteps = 24;
+// Answers from the input, or passes every call on to the applesmc driver; either way it keeps
+// each exchange's request and reply.
+class FuzzDriver final : public SMCDriver {
+public:
+  FuzzDriver(FuzzedDataProvider& input, std::shared_ptr<SMCDriver> inner)
+      : input_(input), inner_(std::move(inner)) {}
 
-bool succeeded(const Exchange& exchange) {
-  return !expectedError(exchange);
-}
-
-// A data size too wide for 32 bits, which only the 64-bit field of the arm64 record can hold.
-bool isOverrun(const SMCError& error, const History& history) {
-  if constexpr (sizeof(SMCParamStruct{}.keyInfo.dataSize) > sizeof(std::uint32_t)) {
-    return !history.empty() && succeeded(history.back()) &&
-           history.back().reply.keyInfo.dataSize > std::numeric_limits<std::uint32_t>::max() &&
-           error == SMCError::unknown(kIOReturnOverrun, 0);
+  Service findService(std::string_view serviceClass) override {
+    return inner_ ? inner_->findService(serviceClass)
+                  : input_.ConsumeIntegralInRange<Service>(0, 2);
   }
-  return false;
-}
-
-// The applesmc driver over a tree from the input, and whether its connection is open.
-struct SysfsTarget {
-  Tree tree;
-  std::shared_ptr<applesmc::ApplesmcDriver> driver;
-  bool open = false;
-
-  // Whether the tree promises that the key cursor answers: well formed, open, budget left.
-  bool promises(const RecordingDriver& recorder) const {
-    return tree.wellFormed && open && !recorder.exhausted();
+  KernReturn openService(Service service, Connection* connection) override {
+    if (inner_) {
+      return inner_->openService(service, connection);
+    }
+    const KernReturn status = nextStatus();
+    if (status == kIOReturnSuccess) {
+      *connection = input_.ConsumeIntegral<Connection>();
+    }
+    return status;
   }
+  void releaseService(Service service) override {
+    if (inner_) {
+      inner_->releaseService(service);
+    }
+  }
+  KernReturn closeService(Connection connection) override {
+    return inner_ ? inner_->closeService(connection) : nextStatus();
+  }
+
+  KernReturn callStructMethod(Connection connection, std::uint32_t methodIndex, const void* input,
+                              std::size_t inputSize, void* output,
+                              std::size_t* outputSize) override {
+    auto request = SMCParamStruct::zeroed();
+    std::memcpy(&request, input, std::min(inputSize, sizeof request));
+    // Once the budget is spent the SMC has stopped answering: this bounds the walks over a key
+    // count of billions.
+    KernReturn status = kIOReturnTimeout;
+    if (left_ > 0) {
+      --left_;
+      status = inner_ ? inner_->callStructMethod(connection, methodIndex, input, inputSize, output,
+                                                 outputSize)
+                      : scriptedExchange(request, output, outputSize);
+    }
+    auto reply = SMCParamStruct::zeroed();
+    std::memcpy(&reply, output, sizeof reply);
+    exchanges_.emplace_back(request, reply);
+    return status;
+  }
+
+  // The requests and replies since the last clearExchanges.
+  const std::vector<std::pair<SMCParamStruct, SMCParamStruct>>& exchanges() const {
+    return exchanges_;
+  }
+  void clearExchanges() { exchanges_.clear(); }
+  bool exhausted() const { return left_ == 0; }
+
+private:
+  // Mostly success, else any code. An exhausted input is an SMC that stopped answering, which
+  // also ends every listing.
+  KernReturn nextStatus() {
+    if (input_.remaining_bytes() == 0) {
+      return kIOReturnTimeout;
+    }
+    return input_.ConsumeIntegral<std::uint8_t>() < 224 ? kIOReturnSuccess
+                                                        : input_.ConsumeIntegral<KernReturn>();
+  }
+
+  // A reply whose unread fields hold a filler byte, or none at all.
+  KernReturn scriptedExchange(const SMCParamStruct& request, void* output,
+                              std::size_t* outputSize) {
+    const KernReturn status = nextStatus();
+    if (!input_.ConsumeBool()) {
+      *outputSize = 0;
+      return status;
+    }
+    SMCParamStruct reply;
+    std::memset(&reply, input_.ConsumeIntegral<std::uint8_t>(), sizeof reply);
+    // Mostly success, else mostly key-not-found, else any result.
+    const auto result = input_.ConsumeIntegral<std::uint8_t>();
+    reply.result = result < 200   ? rawValue(SMCParamStruct::Result::kSMCSuccess)
+                   : result < 230 ? rawValue(SMCParamStruct::Result::kSMCKeyNotFound)
+                                  : input_.ConsumeIntegral<std::uint8_t>();
+    reply.key = input_.ConsumeBool() ? request.key : input_.ConsumeIntegral<FourCharCode>();
+    // Half the time a data type the SMC layer knows, so that its filters have something to pass.
+    if (input_.ConsumeBool()) {
+      const DataType known =
+          input_.PickValueInArray({DataTypes::FDS, DataTypes::Flag, DataTypes::FPE2,
+                                   DataTypes::SP78, DataTypes::UInt8, DataTypes::UInt32});
+      reply.keyInfo.dataSize = known.size;
+      reply.keyInfo.dataType = known.type;
+    } else {
+      reply.keyInfo.dataSize = input_.ConsumeIntegral<decltype(reply.keyInfo.dataSize)>();
+      reply.keyInfo.dataType = input_.ConsumeIntegral<FourCharCode>();
+    }
+    const auto bytes = input_.ConsumeBytes<std::uint8_t>(
+        input_.ConsumeIntegralInRange<std::size_t>(0, reply.bytes.size()));
+    std::copy(bytes.begin(), bytes.end(), reply.bytes.begin());
+    std::memcpy(output, &reply, sizeof reply);
+    *outputSize = input_.ConsumeIntegralInRange<std::size_t>(0, sizeof reply);
+    return status;
+  }
+
+  FuzzedDataProvider& input_;
+  std::shared_ptr<SMCDriver> inner_;
+  std::vector<std::pair<SMCParamStruct, SMCParamStruct>> exchanges_;
+  std::size_t left_ = 1024; // exchanges until the SMC stops answering
 };
 
-struct Rules {
-  // Errors the operation raises of its own accord (a refused argument or speed).
-  std::function<bool(const SMCError&, const History&)> ownError;
-  // Whether a missing key is an answer rather than a failure (existence probes).
-  bool probesKeys = false;
-};
-
-// Runs one operation and checks how it ended against the exchanges it made: success only when
-// every exchange succeeded, else the error of the first failed exchange, which is the last one
-// made. Returns the result on success.
+// The operation's result, or nothing when it raised an SMCError: the SMC's answer to bad input.
 template <typename Operation>
-auto run(RecordingDriver& driver, Operation operation, const Rules& rules = {})
-    -> std::optional<decltype(operation())> {
-  driver.clearHistory();
-  const History& history = driver.history();
-  const auto tolerated = [&](const Exchange& exchange) {
-    const auto error = expectedError(exchange);
-    return !error || (rules.probesKeys && error->kind() == SMCError::Kind::keyNotFound);
-  };
+auto attempt(Operation operation) -> std::optional<decltype(operation())> {
   try {
-    auto result = operation();
-    for (const Exchange& exchange : history) {
-      check(tolerated(exchange), "an operation succeeds only when its exchanges do");
-    }
-    return result;
-  } catch (const SMCError& error) {
-    if ((rules.ownError && rules.ownError(error, history)) || isOverrun(error, history)) {
-      return std::nullopt;
-    }
-    check(!history.empty(), "an error comes from an exchange");
-    for (std::size_t i = 0; i + 1 < history.size(); ++i) {
-      check(tolerated(history[i]), "the first failed exchange ends the operation");
-    }
-    const auto expected = expectedError(history.back());
-    check(expected && *expected == error,
-          "a failed exchange raises the error its answer calls for");
+    return operation();
+  } catch (const SMCAccess::SMCError&) {
     return std::nullopt;
   }
 }
 
-std::int64_t anyIndex(FuzzedDataProvider& input, std::int64_t usualLast) {
-  return input.ConsumeBool() ? input.ConsumeIntegralInRange<std::int64_t>(-1, usualLast + 1)
+// Half the time from the usual range, else any integer.
+std::int64_t anyInteger(FuzzedDataProvider& input, std::int64_t low, std::int64_t high) {
+  return input.ConsumeBool() ? input.ConsumeIntegralInRange(low, high)
                              : input.ConsumeIntegral<std::int64_t>();
 }
 
-// An index outside [0, last] is refused with unknown(kIOReturnBadArgument, 0) before any
-// exchange; one inside is never refused so.
-Rules refusesIndexBeyond(std::int64_t index, std::int64_t last) {
-  return {[=](const SMCError& error, const History& made) {
-    const bool valid = index >= 0 && index <= last;
-    check(valid || made.empty(), "a refused index makes no exchange");
-    return !valid && error == SMCError::unknown(kIOReturnBadArgument, 0);
-  }};
+// The one write to the hardware: whatever the answers, a minimum is written only after reading
+// the maximum, and only a speed from 1 to that maximum.
+void writeFanMinimum(FuzzedDataProvider& input, FuzzDriver& driver) {
+  const std::int64_t index = anyInteger(input, -1, 10);
+  const std::int64_t speed = anyInteger(input, -1, kFPE2Max + 1);
+  driver.clearExchanges();
+  attempt([&] { return (SMCAccess::writeFanMinimum(index, speed), true); });
+  const auto& made = driver.exchanges();
+  for (std::size_t i = 0; i < made.size(); ++i) {
+    if (made[i].first.data8 == rawValue(Selector::kSMCWriteKey)) {
+      const SMCBytes& maximum = made.front().second.bytes;
+      const SMCBytes& written = made[i].first.bytes;
+      const auto encoded = encodeFPE2(std::clamp<std::int64_t>(speed, 0, kFPE2Max));
+      check(i == 1 && speed >= 1 && speed <= decodeFPE2(maximum[0], maximum[1]) &&
+                written[0] == encoded[0] && written[1] == encoded[1],
+            "a minimum is written only as a safe speed after reading the maximum");
+    }
+  }
 }
 
-void keyOperation(FuzzedDataProvider& input, RecordingDriver& driver, SysfsTarget* sysfs,
+// The operations runOperation runs, numbered 0 to kOperations - 1.
+constexpr int kOperations = 19;
+
+void runOperation(FuzzedDataProvider& input, FuzzDriver& driver, const fuzz::Tree& tree, bool& open,
                   int which) {
-  const auto& history = driver.history();
-  const auto code =
-      sysfs != nullptr ? fuzz::anyKey(input, sysfs->tree) : input.ConsumeIntegral<FourCharCode>();
+  // Whether the tree promises that the key cursor answers: well formed, open, budget left.
+  const auto promised = [&] { return tree.wellFormed && open && !driver.exhausted(); };
+  const FourCharCode code = fuzz::anyKey(input, tree.cursorKeys);
+  using enum TemperatureUnit;
+  // The operations whose only check is that they end in a value or an SMCError.
+  const std::function<void()> plain[] = {
+      [&] { attempt([&] { return SMCAccess::readKeyInfo(code); }); },
+      [&] { attempt([&] { return SMCAccess::isKeyFound(code); }); },
+      [] { attempt(SMCAccess::readKeyCount); },
+      [&] { attempt([&] { return SMCAccess::readKeyAtIndex(anyInteger(input, -1, 5)); }); },
+      [] { attempt(SMCAccess::readFanCount); },
+      [&] { attempt([&] { return SMCAccess::readFanName(anyInteger(input, -1, 10)); }); },
+      [&] { attempt([&] { return SMCAccess::readFanActual(anyInteger(input, -1, 10)); }); },
+      [] { attempt(SMCAccess::readAllFans); },
+      [] { attempt(SMCAccess::readKnownTemperatureSensors); },
+      [] { attempt(SMCAccess::readUnknownTemperatureSensors); },
+      [&] {
+        const auto unit = input.PickValueInArray({celsius, fahrenheit, kelvin});
+        attempt([&] { return SMCAccess::readTemperature(code, unit); });
+      },
+      [] { attempt(SMCAccess::readBatteryInfo); },
+      [] { attempt(SMCAccess::readMSDIFlag); },
+  };
   switch (which) {
   case 0: {
     auto request = SMCParamStruct::zeroed();
     const auto raw = input.ConsumeBytes<std::uint8_t>(sizeof request);
     std::copy(raw.begin(), raw.end(), reinterpret_cast<std::uint8_t*>(&request));
-    const auto selector =
-        static_cast<SMCParamStruct::Selector>(input.ConsumeIntegral<std::uint8_t>());
-    run(driver, [&] { return SMCAccess::callSMC(request, selector); });
+    const auto selector = static_cast<Selector>(input.ConsumeIntegral<std::uint8_t>());
+    attempt([&] { return SMCAccess::callSMC(request, selector); });
     return;
   }
   case 1: {
     const auto size = input.ConsumeIntegral<std::uint32_t>();
-    const auto bytes = run(driver, [&] { return SMCAccess::readKey(code, size); });
-    if (sysfs != nullptr && sysfs->promises(driver)) {
-      fuzz::checkCursorValue(sysfs->tree, code, bytes);
+    const auto bytes = attempt([&] { return SMCAccess::readKey(code, size); });
+    if (promised()) {
+      fuzz::checkCursorValue(tree, code, bytes);
     }
     return;
   }
   case 2: {
-    const auto size = input.ConsumeIntegral<std::uint32_t>();
     SMCBytes value{};
     const auto raw = input.ConsumeBytes<std::uint8_t>(value.size());
     std::copy(raw.begin(), raw.end(), value.begin());
-    run(driver, [&] { return (SMCAccess::writeKey(code, size, value), true); });
+    const auto size = input.ConsumeIntegral<std::uint32_t>();
+    attempt([&] { return (SMCAccess::writeKey(code, size, value), true); });
     return;
   }
-  case 3:
-    run(driver, [&] { return SMCAccess::readKeyInfo(code); });
-    return;
-  case 4:
-    if (const auto found = run(
-            driver, [&] { return SMCAccess::isKeyFound(code); }, Rules{{}, true})) {
-      check(history.size() == 1 && *found == succeeded(history.back()),
-            "a key exists when the SMC answers for it");
+  case 3: {
+    const auto keys = attempt(SMCAccess::readAllKeys);
+    if (promised()) {
+      fuzz::checkCursorListing(tree, keys);
     }
+    return;
+  }
+  case 4:
+    writeFanMinimum(input, driver);
     return;
   case 5:
-    if (const auto count = run(driver, [] { return SMCAccess::readKeyCount(); })) {
-      check(sysfs == nullptr || !sysfs->tree.cursorKeys ||
-                *count == static_cast<std::int64_t>(sysfs->tree.cursorKeys->size()),
-            "the key count is the cursor's");
+    open = false;
+    if (input.ConsumeBool()) {
+      SMCAccess::closeSMC();
+    } else {
+      open = attempt([] { return (SMCAccess::openSMC(), true); }).has_value();
     }
-    return;
-  case 6: {
-    const std::int64_t index = anyIndex(input, 4);
-    run(
-        driver, [&] { return SMCAccess::readKeyAtIndex(index); },
-        refusesIndexBeyond(index, std::numeric_limits<std::uint32_t>::max()));
-    return;
-  }
-  default: {
-    const auto keys = run(driver, [] { return SMCAccess::readAllKeys(); });
-    if (keys) {
-      check(history.size() == 1 + 2 * keys->size(), "a listing makes 1 + 2n exchanges");
-    }
-    if (sysfs != nullptr && sysfs->promises(driver)) {
-      fuzz::checkCursorListing(sysfs->tree, keys);
-    }
-    return;
-  }
-  }
-}
-
-void fanOperation(FuzzedDataProvider& input, RecordingDriver& driver, int which) {
-  const auto& history = driver.history();
-  const std::int64_t index = anyIndex(input, 9);
-  switch (which) {
-  case 0:
-    run(driver, [] { return SMCAccess::readFanCount(); });
-    return;
-  case 1:
-    if (const auto name = run(
-            driver, [&] { return SMCAccess::readFanName(index); }, refusesIndexBeyond(index, 9))) {
-      check(name->size() <= 24, "a fan name has at most twelve characters");
-    }
-    return;
-  case 2:
-    run(
-        driver, [&] { return SMCAccess::readFanActual(index); }, refusesIndexBeyond(index, 9));
-    return;
-  case 3: {
-    // More than ten fans: the eleventh has no key, and the listing stops there.
-    const Rules tooManyFans{[](const SMCError& error, const History& made) {
-      return made.size() == 1 + 3 * 10 && made.front().reply.bytes[0] > 10 &&
-             std::all_of(made.begin(), made.end(), succeeded) &&
-             error == SMCError::unknown(kIOReturnBadArgument, 0);
-    }};
-    run(
-        driver, [] { return SMCAccess::readAllFans(); }, tooManyFans);
-    return;
-  }
-  default: {
-    const std::int64_t speed = input.ConsumeBool()
-                                   ? input.ConsumeIntegralInRange<std::int64_t>(-1, 16384)
-                                   : input.ConsumeIntegral<std::int64_t>();
-    const auto maximum = [&] {
-      const SMCBytes& bytes = history.front().reply.bytes;
-      return decodeFPE2(bytes[0], bytes[1]);
-    };
-    const Rules refusesIndex = refusesIndexBeyond(index, 9);
-    const Rules rules{[&](const SMCError& error, const History& made) {
-      if (error.kind() == SMCError::Kind::unsafeFanSpeed) {
-        check(made.size() == 1 && succeeded(made.front()) && (speed < 1 || speed > maximum()),
-              "only a speed outside 1 to the maximum just read is unsafe, and it is not written");
-        return true;
-      }
-      return refusesIndex.ownError(error, made);
-    }};
-    run(
-        driver, [&] { return (SMCAccess::writeFanMinimum(index, speed), true); }, rules);
-    // Whatever the outcome, a minimum is written only after reading the maximum, and only one
-    // from 1 to that maximum.
-    for (std::size_t i = 0; i < history.size(); ++i) {
-      if (history[i].request.data8 == rawValue(SMCParamStruct::Selector::kSMCWriteKey)) {
-        const auto encoded = encodeFPE2(std::clamp<std::int64_t>(speed, 0, kFPE2Max));
-        check(i == 1 && speed >= 1 && speed <= maximum() &&
-                  history[i].request.bytes[0] == encoded[0] &&
-                  history[i].request.bytes[1] == encoded[1],
-              "a minimum is written only as a safe speed after reading the maximum");
-      }
-    }
-    return;
-  }
-  }
-}
-
-void sensorAndBatteryOperation(FuzzedDataProvider& input, RecordingDriver& driver, int which) {
-  switch (which) {
-  case 0:
-    run(
-        driver, [] { return SMCAccess::readKnownTemperatureSensors(); }, Rules{{}, true});
-    return;
-  case 1:
-    if (const auto sensors =
-            run(driver, [] { return SMCAccess::readUnknownTemperatureSensors(); })) {
-      for (const TemperatureSensor& sensor : *sensors) {
-        check((sensor.code >> 24) == 'T' &&
-                  !TemperatureSensors::knownSensors().contains(sensor.code),
-              "a discovered sensor is an unlisted 'T' key");
-      }
-    }
-    return;
-  case 2: {
-    const auto code = input.ConsumeIntegral<FourCharCode>();
-    const auto unit = input.PickValueInArray(
-        {TemperatureUnit::celsius, TemperatureUnit::fahrenheit, TemperatureUnit::kelvin});
-    if (const auto degrees = run(driver, [&] { return SMCAccess::readTemperature(code, unit); })) {
-      check(std::isfinite(*degrees) && std::abs(*degrees) <= 500,
-            "a temperature is a finite number within -127 to 127 °C");
-    }
-    return;
-  }
-  case 3:
-    run(driver, [] { return SMCAccess::readBatteryInfo(); });
     return;
   default:
-    run(driver, [] { return SMCAccess::readMSDIFlag(); });
+    static_assert(sizeof plain / sizeof plain[0] == kOperations - 6);
+    plain[which - 6]();
     return;
-  }
-}
-
-void openOrClose(FuzzedDataProvider& input, RecordingDriver& driver, SysfsTarget* sysfs) {
-  bool scriptedOpen = false; // the scripted driver promises nothing about an open connection
-  bool& open = sysfs != nullptr ? sysfs->open : scriptedOpen;
-  if (input.ConsumeBool()) {
-    open = false;
-    check(SMCAccess::closeSMC() == (driver.lastClose() == kIOReturnSuccess),
-          "closing reports whether the driver closed");
-    return;
-  }
-  try {
-    open = false;
-    SMCAccess::openSMC();
-    open = true;
-    check(driver.lastService() != 0 && driver.lastOpen() == kIOReturnSuccess,
-          "opening succeeds only when the service exists and opens");
-  } catch (const SMCError& error) {
-    check(driver.lastService() == 0 ? error == SMCError::driverNotFound()
-                                    : error == SMCError::failedToOpen(),
-          "a failed open raises driverNotFound or failedToOpen");
   }
 }
 
@@ -315,31 +262,21 @@ void openOrClose(FuzzedDataProvider& input, RecordingDriver& driver, SysfsTarget
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
-  std::optional<SysfsTarget> sysfs;
-  std::shared_ptr<SMCDriver> inner;
+  fuzz::Tree tree; // over the scripted driver: no cursor, and nothing promised
+  std::shared_ptr<applesmc::ApplesmcDriver> applesmc;
   if (input.ConsumeBool()) {
-    sysfs.emplace();
-    sysfs->tree = fuzz::buildTree(input);
-    sysfs->driver = std::make_shared<applesmc::ApplesmcDriver>(sysfs->tree.files, "/sys");
-    inner = sysfs->driver;
-  } else {
-    inner = std::make_shared<ScriptedSMCDriver>(input);
+    tree = fuzz::buildTree(input);
+    applesmc = std::make_shared<applesmc::ApplesmcDriver>(tree.files, "/sys");
   }
-  const auto driver = std::make_shared<RecordingDriver>(inner);
-  SysfsTarget* target = sysfs ? &*sysfs : nullptr;
+  const auto driver = std::make_shared<FuzzDriver>(input, applesmc);
   SMCAccess::setDriver(driver);
-  for (int step = 0; step < kMaxSteps && input.remaining_bytes() > 0; ++step) {
-    const int which = input.ConsumeIntegralInRange(0, target != nullptr ? 19 : 18);
-    if (which < 8) {
-      keyOperation(input, *driver, target, which);
-    } else if (which < 13) {
-      fanOperation(input, *driver, which - 8);
-    } else if (which < 18) {
-      sensorAndBatteryOperation(input, *driver, which - 13);
-    } else if (which == 18) {
-      openOrClose(input, *driver, target);
+  bool open = false;
+  for (int step = 0; step < 24 && input.remaining_bytes() > 0; ++step) {
+    const int which = input.ConsumeIntegralInRange(0, applesmc ? kOperations : kOperations - 1);
+    if (which == kOperations) {
+      fuzz::rawExchange(input, *applesmc);
     } else {
-      fuzz::rawExchange(input, *target->driver);
+      runOperation(input, *driver, tree, open, which);
     }
   }
   SMCAccess::closeSMC();
