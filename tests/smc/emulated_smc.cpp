@@ -55,6 +55,11 @@ KernReturn EmulatedSMC::callStructMethod(Connection connection, std::uint32_t me
       outputSize == nullptr || *outputSize < sizeof(SMCParamStruct)) {
     return kIOReturnBadArgument;
   }
+  // The caller hands over a zeroed reply, so that fields a driver leaves alone read as zero.
+  const auto* const replied = static_cast<const std::uint8_t*>(output);
+  if (std::any_of(replied, replied + sizeof(SMCParamStruct), [](auto byte) { return byte != 0; })) {
+    return kIOReturnBadArgument;
+  }
   auto request = SMCParamStruct::zeroed();
   std::memcpy(&request, input, sizeof request);
   const auto* const bytes = static_cast<const std::uint8_t*>(input);
