@@ -17,18 +17,6 @@ protected:
   }
 };
 
-// Fan 1's current speed is never read; the connection is closed again.
-TEST_F(FanAnomalyCheck, StuckMachineIsOnePassOfEightReads) {
-  EXPECT_TRUE(check());
-  EXPECT_THAT(exchangedKeys(*smc),
-              ElementsAre("FNum", "F0ID", "F0Mn", "F0Mx", "F0Ac", "F1ID", "F1Mn", "F1Mx"));
-  for (const auto& exchange : smc->exchanges()) {
-    EXPECT_EQ(exchange.command, 5) << "the check only reads";
-  }
-  EXPECT_EQ(smc->callCounts().closeService, 1);
-  EXPECT_FALSE(smc->isOpen(SMCAccess::connection));
-}
-
 TEST_F(FanAnomalyCheck, EachConditionHoldsExactlyAtItsBoundary) {
   // What is changed, the key, its new value, whether the state is still the stuck one.
   const std::tuple<const char*, const char*, std::vector<std::uint8_t>, bool> cases[] = {
@@ -56,6 +44,8 @@ TEST_F(FanAnomalyCheck, EachConditionHoldsExactlyAtItsBoundary) {
   }
 }
 
+// Whichever read fails, the check is one pass of eight reads (fan 1's current speed never among
+// them) that writes nothing and closes the connection again.
 TEST_F(FanAnomalyCheck, FailedReadsCountAsDefaultsAndTheRestStillHappen) {
   const std::pair<const char*, EmulatedFailure> cases[] = {
       {"FNum", EmulatedFailure::resultByte(132)},
@@ -67,7 +57,12 @@ TEST_F(FanAnomalyCheck, FailedReadsCountAsDefaultsAndTheRestStillHappen) {
     smc = install(std::make_shared<EmulatedSMC>(stuckFanMachine()));
     smc->failKey(fourCharCodeFromText(failing), failure);
     EXPECT_FALSE(hasFanAnomaly()) << failing;
-    EXPECT_EQ(smc->exchangeCount(), 8u) << failing;
+    EXPECT_THAT(exchangedKeys(*smc),
+                ElementsAre("FNum", "F0ID", "F0Mn", "F0Mx", "F0Ac", "F1ID", "F1Mn", "F1Mx"))
+        << failing;
+    EXPECT_TRUE(std::ranges::all_of(smc->exchanges(), [](const auto& read) {
+      return read.command == 5;
+    })) << "the check only reads";
     EXPECT_EQ(smc->callCounts().closeService, 1) << failing;
   }
   Keys keys = stuckFanMachine();

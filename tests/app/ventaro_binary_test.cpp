@@ -17,7 +17,6 @@ constexpr char kResultBody[] = "Ventaro measured [0-9]+ GFLOPS\\.";
 // In the sanitizer build this is also the leak check of the benchmark: the exit status is
 // LeakSanitizer's verdict.
 TEST_F(VentaroOnABus, BenchmarkPostsBothNoticesAndExitsCleanly) {
-  settings("StressLevel=1\n");
   const Outcome outcome = run({}, bus->address());
 
   EXPECT_EQ(outcome.status, 0) << outcome.err;
@@ -38,7 +37,6 @@ TEST_F(VentaroOnABus, BenchmarkPostsBothNoticesAndExitsCleanly) {
 }
 
 TEST_F(VentaroOnABus, SecondStartWhileOneRunsBothEndNormally) {
-  settings("StressLevel=1\n");
   VentaroProcess first(home.path(), {}, bus->address());
   ASSERT_TRUE(waitUntil([&] { return !server->callsOf("Notify").empty(); }));
   VentaroProcess second(home.path(), {}, bus->address());
@@ -68,31 +66,6 @@ TEST_F(VentaroOnABus, LargestStressLevelStartsAnOrderlyLoad) {
   const Outcome outcome = process.finish();
   EXPECT_EQ(outcome.status, -1) << "ended by the signal, not by itself: " << outcome.err;
   EXPECT_EQ(server->callsOf("Notify").size(), 1u);
-}
-
-TEST_F(VentaroHome, WithoutABusBothNoticesGoToTheTerminal) {
-  settings("StressLevel=1\n");
-  const Outcome outcome = run({});
-
-  EXPECT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_THAT(
-      outcome.out,
-      MatchesRegex(std::string("Compute Benchmark: Ventaro will test FP32 performance\\.\n") +
-                   kResultTitle + ": " + kResultBody + "\n"));
-}
-
-TEST_F(VentaroHome, HelpVersionAndUnknownArguments) {
-  // The argument, the exit status, standard output and standard error.
-  const std::tuple<const char*, int, const char*, const char*> cases[] = {
-      {"--help", 0, "Usage: ventaro .*", ""},
-      {"--version", 0, "ventaro [0-9]+\\.[0-9]+\\.[0-9]+\n", ""},
-      {"--bogus", 2, "", ".*'--bogus'.*--help.*"}};
-  for (const auto& [argument, status, out, err] : cases) {
-    const Outcome outcome = run({argument});
-    EXPECT_EQ(outcome.status, status) << argument;
-    EXPECT_THAT(outcome.out, MatchesRegex(out)) << argument;
-    EXPECT_THAT(outcome.err, MatchesRegex(err)) << argument;
-  }
 }
 
 } // namespace
