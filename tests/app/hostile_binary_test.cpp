@@ -37,10 +37,6 @@ protected:
                                                 << "\nServer=" << server->uniqueName() << "\n"
                                                 << padding;
   }
-  Outcome start(const std::vector<std::string>& wrapper = {},
-                const std::vector<std::string>& environment = {}) {
-    return VentaroProcess(home.path(), {}, bus->address(), wrapper, environment).finish();
-  }
 };
 
 // --- files ---
@@ -49,7 +45,7 @@ TEST_F(HostileHome, FifosInPlaceOfTheSettingsAndAnIdFileAreNotWaitedOn) {
   ASSERT_TRUE(fs::remove(settingsFile()) && mkfifo(settingsFile().c_str(), 0600) == 0);
   fs::create_directories(runtime() / "ventaro");
   ASSERT_EQ(mkfifo((runtime() / "ventaro" / "Ventaro%20Start.notice").c_str(), 0600), 0);
-  const Outcome outcome = start();
+  const Outcome outcome = run({}, bus->address());
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(server->callsOf("Notify").size(), 2u);
 }
@@ -58,9 +54,8 @@ TEST_F(HostileHome, FifosInTheApplesmcTreeCountAsAbsent) {
   if (const auto reason = sysfsMountUnavailable()) {
     GTEST_SKIP() << *reason;
   }
-  const Outcome outcome = VentaroProcess(home.path(), {"--login-item"}, bus->address(),
-                                         overSysfsFixture("flat-stuck", "devices/platform", true))
-                              .finish();
+  const Outcome outcome = run({"--login-item"}, bus->address(),
+                              overSysfsFixture("flat-stuck", "devices/platform", true));
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_TRUE(server->callsOf("Notify").empty());
 }
@@ -68,7 +63,7 @@ TEST_F(HostileHome, FifosInTheApplesmcTreeCountAsAbsent) {
 TEST_F(HostileHome, OversizedSettingsAndIdFilesAreNotRead) {
   std::ofstream(settingsFile()) << kHugeStressLevel << std::string(1 << 20, '#') << "\n";
   plantId("Ventaro%20Start.notice", 7, "#" + std::string(600, 'x') + "\n");
-  EXPECT_EQ(start().status, 0) << "the settings' load would never end";
+  EXPECT_EQ(run({}, bus->address()).status, 0) << "the settings' load would never end";
   EXPECT_THAT(server->closedIds(), ElementsAre("1")) << "only its own start notice";
 }
 
@@ -83,7 +78,7 @@ TEST_F(HostileHome, AnIdDirectoryThatIsAFileALinkOrOpenToOthersIsNotUsed) {
   for (std::size_t i = 0; i < std::size(plant); ++i) {
     fs::remove(ids);
     plant[i]();
-    EXPECT_EQ(start().status, 0) << i;
+    EXPECT_EQ(run({}, bus->address()).status, 0) << i;
     EXPECT_EQ(server->closedIds().size(), i + 1) << i;
   }
   EXPECT_EQ(entriesIn(elsewhere) + entriesIn(ids), 0u);
@@ -128,7 +123,8 @@ TEST_F(AsAnOrdinaryUser, AnEmptyHomeOrRelativeBaseDirectoriesAreNotTheWorkingDir
   std::vector<std::string> wrapper = asUser;
   wrapper.insert(wrapper.end(), {"env", "-C", work.string()});
   const Outcome outcome =
-      start(wrapper, {"HOME=", "XDG_CONFIG_HOME=.config", "XDG_RUNTIME_DIR=", "XDG_CACHE_HOME=c"});
+      run({}, bus->address(), wrapper,
+          {"HOME=", "XDG_CONFIG_HOME=.config", "XDG_RUNTIME_DIR=", "XDG_CACHE_HOME=c"});
   EXPECT_EQ(outcome.status, 0) << "the working directory's settings were read: " << outcome.err;
   EXPECT_EQ(entriesIn(work), 1u) << "nothing but the planted .config";
   EXPECT_TRUE(fs::exists(home.path() / "pw" / ".cache" / "ventaro" / "Ventaro%20Result.notice"));
@@ -141,7 +137,7 @@ TEST_F(HostileHome, NoticesTheServerRefusesOrAnswersWithoutAnIdGoToTheTerminal) 
 if self.posts == 1:
     raise dbus.exceptions.DBusException('full', name='org.freedesktop.Notifications.Error')
 ret = 'not an id')");
-  const Outcome outcome = start();
+  const Outcome outcome = run({}, bus->address());
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_THAT(outcome.out, MatchesRegex(kStartLine + kResultLine));
 }
@@ -154,10 +150,8 @@ TEST_F(VentaroHome, AnAutolaunchAddressStartsNoBus) {
   const char* path = std::getenv("PATH");
   // GIO runs dbus-launch for an autolaunch address only where a display is named.
   const Outcome outcome =
-      VentaroProcess(home.path(), {},
-                     "autolaunch:", {"env", "PATH=" + bin.string() + ":" + (path ? path : "")},
-                     {"DISPLAY=:99"})
-          .finish();
+      run({}, "autolaunch:", {"env", "PATH=" + bin.string() + ":" + (path ? path : "")},
+          {"DISPLAY=:99"});
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_THAT(outcome.out, MatchesRegex(kStartLine + kResultLine));
   EXPECT_FALSE(fs::exists(bin / "dbus-launch.ran"));
@@ -185,14 +179,9 @@ TEST_F(HostileHome, AnInvalidUtf8ModelNameIsShownSafelyOnBothPaths) {
   }
   std::ofstream(home.path() / "cpuinfo") << "processor\t: 0\nmodel name\t: Bad\xff\xfe \xc2\x9b"
                                          << "31m\x1b[2J CPU\n";
-  const std::vector<std::string> wrapper = {"unshare",
-                                            "--mount",
-                                            "--propagation",
-                                            "private",
-                                            "sh",
-                                            "-c",
-                                            "mount --bind \"$0\" /proc/cpuinfo && exec \"$@\"",
-                                            (home.path() / "cpuinfo").string()};
+  const auto wrapper = std::vector<std::string>(
+      {"unshare", "--mount", "--propagation", "private", "sh", "-c",
+       "mount --bind \"$0\" /proc/cpuinfo && exec \"$@\"", (home.path() / "cpuinfo").string()});
   VentaroProcess onTheBus(home.path(), {}, bus->address(), wrapper);
   VentaroProcess alone(home.path(), {}, std::nullopt, wrapper);
   const Outcome outcomes[] = {onTheBus.finish(), alone.finish()};

@@ -127,8 +127,9 @@ protected:
   }
   Outcome run(const std::vector<std::string>& arguments,
               const std::optional<std::string>& busAddress = std::nullopt,
-              const std::vector<std::string>& wrapper = {}) {
-    return VentaroProcess(home.path(), arguments, busAddress, wrapper).finish();
+              const std::vector<std::string>& wrapper = {},
+              const std::vector<std::string>& environment = {}) {
+    return VentaroProcess(home.path(), arguments, busAddress, wrapper, environment).finish();
   }
 
   TemporaryDirectory home;
