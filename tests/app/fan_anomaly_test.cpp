@@ -50,7 +50,6 @@ TEST_F(FanAnomalyCheck, FailedReadsCountAsDefaultsAndTheRestStillHappen) {
       {"FNum", EmulatedFailure::resultByte(132)},
       {"F1ID", EmulatedFailure::notPrivileged()},
       {"F0Ac", EmulatedFailure::returnCode(kIOReturnTimeout)},
-      {"F1Mx", EmulatedFailure::resultByte(1)},
   };
   for (const auto& [failing, failure] : cases) {
     smc = install(std::make_shared<EmulatedSMC>(stuckFanMachine()));
