@@ -112,11 +112,13 @@ inline std::vector<std::string> overSysfsFixture(const std::string& tree, const 
           script,    "sh",      "/sys/" + at,    source.string()};
 }
 
-// A temporary home with its settings folder and a private runtime directory.
+// A temporary home with its settings folder, settings for a short load (a test may write
+// others), and a private runtime directory.
 class VentaroHome : public ::testing::Test {
 protected:
   void SetUp() override {
     std::filesystem::create_directories(home.path() / "config" / "ventaro");
+    settings("StressLevel=1\n");
     std::filesystem::create_directory(home.path() / "runtime");
     std::filesystem::permissions(home.path() / "runtime", std::filesystem::perms::owner_all);
   }
@@ -125,8 +127,9 @@ protected:
   }
   Outcome run(const std::vector<std::string>& arguments,
               const std::optional<std::string>& busAddress = std::nullopt,
-              const std::vector<std::string>& wrapper = {}) {
-    return VentaroProcess(home.path(), arguments, busAddress, wrapper).finish();
+              const std::vector<std::string>& wrapper = {},
+              const std::vector<std::string>& environment = {}) {
+    return VentaroProcess(home.path(), arguments, busAddress, wrapper, environment).finish();
   }
 
   TemporaryDirectory home;
