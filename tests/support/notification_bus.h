@@ -5,14 +5,11 @@
 // helpers those tests share.
 
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <gio/gio.h>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace ventaro::testing {
@@ -40,19 +37,6 @@ private:
   std::filesystem::path path_;
 };
 
-/// Aborts the test program when its scope is not left within `bound`: a hang fails promptly.
-class HangGuard : NoCopy {
-public:
-  HangGuard(std::string what, std::chrono::milliseconds bound);
-  ~HangGuard();
-
-private:
-  std::mutex mutex_;
-  std::condition_variable left_;
-  bool done_ = false;
-  std::thread watchdog_;
-};
-
 /// Sets (or, with nothing, unsets) an environment variable for its scope.
 class ScopedEnvironmentVariable : NoCopy {
 public:
@@ -71,13 +55,14 @@ public:
   ~PrivateSessionBus();
   const std::string& address() const { return address_; }
   std::filesystem::path socketPath() const { return directory_.path() / "bus"; }
-  std::string guid() const;
+  const std::string& guid() const { return guid_; }
   /// Stops (SIGSTOP) or resumes the daemon: a bus that hangs every caller, connecting included.
   void freeze(bool stopped) const;
 
 private:
   TemporaryDirectory directory_;
   std::string address_;
+  std::string guid_;
   GSubprocess* daemon_ = nullptr;
 };
 

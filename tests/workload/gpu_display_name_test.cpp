@@ -1,4 +1,3 @@
-#include "tests/workload/fake_gpu.h"
 #include "workload/gpu_display_name.h"
 
 #include <gtest/gtest.h>
@@ -34,15 +33,6 @@ TEST(DisplayName, ChoosesMegabytesOrGigabytesFromBitsTwentyToTwentyNine) {
   for (const auto& [size, expected] : cases) {
     EXPECT_EQ(displayNameFor("G", size), expected) << size;
   }
-}
-
-TEST(DisplayName, ReadsOnlyTheDefaultDeviceOrNone) {
-  testing::FakeGpuPlatform platform;
-  platform.defaultDevice->deviceName = "Fake(R) AMD GPU(TM)";
-  platform.defaultDevice->workingSet = 1'610'612'736;
-  EXPECT_EQ(gpuDisplayName(platform), "Fake GPU 1536 MB");
-  platform.defaultDevice = nullptr;
-  EXPECT_EQ(gpuDisplayName(platform), " 0 GB");
 }
 
 } // namespace
