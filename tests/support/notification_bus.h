@@ -67,8 +67,7 @@ private:
 };
 
 /// A call's arguments as the server received them: texts as themselves, other values in
-/// GVariant text form. Notify's, in order: appName, replacesId, appIcon, summary, body,
-/// actions, hints, expireTimeout.
+/// GVariant text form; Notify's in the order of NotifyArgument.
 using Arguments = std::vector<std::string>;
 enum NotifyArgument { appName, replacesId, appIcon, summary, body, actions, hints, expireTimeout };
 
