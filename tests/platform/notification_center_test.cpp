@@ -65,7 +65,7 @@ protected:
 TEST_F(NotificationCenterOnABus, ALaterProcessReplacesAndWithdrawsWhatAnEarlierOnePostedOnce) {
   makeCenter()->add("Ventaro Start", kStart); // id 1
   auto later = makeCenter();
-  later->requestAuthorization(); // nothing to ask the server
+  later->requestAuthorization();         // nothing to ask the server
   later->add("Ventaro Result", kResult); // id 2
   later->add("Ventaro Start", kStart);
   makeCenter()->removeDeliveredNotifications({"Ventaro Start", "never posted"});

@@ -26,15 +26,6 @@ std::string testPython() {
   return python != nullptr && *python != '\0' ? python : "/usr/bin/python3";
 }
 
-// Sets `name` to `value`, or unsets it where there is none.
-void setVariable(const std::string& name, const std::optional<std::string>& value) {
-  if (value) {
-    g_setenv(name.c_str(), value->c_str(), TRUE);
-  } else {
-    g_unsetenv(name.c_str());
-  }
-}
-
 std::optional<std::string> ownerOf(GDBusConnection* connection, const char* name) {
   const gio::VariantPtr reply(g_dbus_connection_call_sync(
       connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
@@ -105,19 +96,6 @@ TemporaryDirectory::TemporaryDirectory() {
 TemporaryDirectory::~TemporaryDirectory() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
-}
-
-ScopedEnvironmentVariable::ScopedEnvironmentVariable(std::string name,
-                                                     const std::optional<std::string>& value)
-    : name_(std::move(name)) {
-  if (const char* old = g_getenv(name_.c_str())) {
-    saved_ = old;
-  }
-  setVariable(name_, value);
-}
-
-ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
-  setVariable(name_, saved_);
 }
 
 // Anyone may own any name and send anywhere; no service directory, so nothing is activatable.

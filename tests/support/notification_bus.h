@@ -40,10 +40,24 @@ private:
 /// Sets (or, with nothing, unsets) an environment variable for its scope.
 class ScopedEnvironmentVariable : NoCopy {
 public:
-  ScopedEnvironmentVariable(std::string name, const std::optional<std::string>& value);
-  ~ScopedEnvironmentVariable();
+  ScopedEnvironmentVariable(std::string name, const std::optional<std::string>& value)
+      : name_(std::move(name)) {
+    if (const char* old = g_getenv(name_.c_str())) {
+      saved_ = old;
+    }
+    set(value);
+  }
+  ~ScopedEnvironmentVariable() { set(saved_); }
 
 private:
+  void set(const std::optional<std::string>& value) const {
+    if (value) {
+      g_setenv(name_.c_str(), value->c_str(), TRUE);
+    } else {
+      g_unsetenv(name_.c_str());
+    }
+  }
+
   std::string name_;
   std::optional<std::string> saved_;
 };

@@ -5,8 +5,6 @@
 namespace ventaro {
 namespace {
 
-constexpr std::uint64_t gib = std::uint64_t{1} << 30;
-
 TEST(DisplayName, RemovesTheMarksInOrderOneScanPerPass) {
   const std::pair<const char*, const char*> cases[] = {
       {"AMD Sample GPU", "Sample GPU 8 GB"},
@@ -18,7 +16,7 @@ TEST(DisplayName, RemovesTheMarksInOrderOneScanPerPass) {
       {"", " 8 GB"},
   };
   for (const auto& [name, expected] : cases) {
-    EXPECT_EQ(displayNameFor(name, 8 * gib), expected) << name;
+    EXPECT_EQ(displayNameFor(name, std::uint64_t{8} << 30), expected) << name;
   }
 }
 

@@ -7,8 +7,6 @@
 namespace ventaro {
 namespace {
 
-constexpr std::int64_t int64Max = std::numeric_limits<std::int64_t>::max();
-
 // A fake device whose load takes `elapsed` virtual seconds, all at commit, timed by a clock
 // that moves only then and notes each reading among the calls.
 struct TimedLoad {
@@ -69,8 +67,8 @@ TEST(MatrixLoad, TurnsOperationsAndElapsedTimeIntoWholeGflops) {
   EXPECT_EQ(gflopsFigure(atTheCap, 0.5e-9), 0) << "twice the largest 64-bit figure";
 }
 
-// Anything refused, a command buffer ending in error, or nothing to compute: figure 0 and
-// the reason, with the device's own words where it has them.
+// Anything refused or a command buffer ending in error: figure 0 and the reason, with the
+// device's own words where it has them.
 TEST(MatrixLoad, AnyFailureGivesZeroAndSaysWhy) {
   const std::pair<const char*, const char*> refusals[] = {
       {"newCommandQueue", "cannot make a command queue: refused"},
@@ -92,18 +90,12 @@ TEST(MatrixLoad, AnyFailureGivesZeroAndSaysWhy) {
   TimedLoad narrow;
   narrow.device.rowBytes = 16383;
   EXPECT_EQ(narrow.run(4096, 1).failure, "no valid row stride for 4096 columns");
-  for (const auto& [dimension, repetitions] :
-       {std::pair<std::int64_t, std::int64_t>{4096, 0}, {-4096, 1}, {int64Max, 1}}) {
-    TimedLoad load;
-    EXPECT_TRUE(load.run(dimension, repetitions).failed()) << dimension << " " << repetitions;
-    EXPECT_TRUE(load.device.calls.empty());
-  }
 }
 
 TEST(MatrixLoad, CapsRepetitionsSoThatTheOperationCountFits) {
   const std::int64_t cases[][3] = {
       // dimension, repetitions asked, repetitions made
-      {4096, 67'108'863, 67'108'863}, {4096, 67'108'864, 67'108'863}, {4096, int64Max, 67'108'863},
+      {4096, 67'108'863, 67'108'863}, {4096, 67'108'864, 67'108'863}, {4096, INT64_MAX, 67'108'863},
       {std::int64_t{1} << 20, 10, 3}, // 2 × 2^60 per multiplication: three fit in 63 bits
       {std::int64_t{1} << 21, 1, 0},  // one multiplication alone overflows
   };
