@@ -23,13 +23,11 @@ struct CallLog {
   std::vector<std::pair<double, std::string>> entries;
 
   void record(std::string call) { entries.emplace_back(now, std::move(call)); }
-  /// The calls made at virtual time `time` (every call when none is given), in order.
-  std::vector<std::string> calls(std::optional<double> time = std::nullopt) const {
+  /// Every call, in order.
+  std::vector<std::string> calls() const {
     std::vector<std::string> result;
-    for (const auto& [when, call] : entries) {
-      if (!time || when == *time) {
-        result.push_back(call);
-      }
+    for (const auto& entry : entries) {
+      result.push_back(entry.second);
     }
     return result;
   }
@@ -65,12 +63,11 @@ public:
     exitStatus = status;
   }
   int exitStatus = 0;
-  bool terminationRequested() const { return !senders.empty(); }
 
   /// Moves virtual time on by `seconds` (forever when none is given), running what falls due.
   void advance(double seconds = std::numeric_limits<double>::infinity()) {
     const double target = log_.now + seconds;
-    while (!terminationRequested() && !queue_.empty() && queue_.begin()->first.first <= target) {
+    while (senders.empty() && !queue_.empty() && queue_.begin()->first.first <= target) {
       auto first = queue_.begin();
       log_.now = std::max(log_.now, first->first.first);
       WorkItem work = std::move(first->second);

@@ -64,8 +64,6 @@ TEST_F(SettingsFile, StoredBooleanWinsInAnyLetterCaseAndReadsAsFalseOtherwise) {
 TEST_F(SettingsFile, MissingOrUnusableFileLeavesTheRegisteredDefaults) {
   EXPECT_EQ(load().integerForKey("StressLevel"), 100) << "no file";
   EXPECT_FALSE(fs::exists(file.parent_path())) << "nothing is made where nothing was";
-  EXPECT_EQ(load().integerForKey("NeverRegistered"), 0);
-  EXPECT_FALSE(load().boolForKey("NeverRegistered"));
   const std::string unusable[] = {"StressLevel=1\n", "[Ventaro\nStressLevel=1\n",
                                   "[Ventaro]\nStressLevel=1\nno equals sign\n",
                                   "[Ventaro]\nStressLevel=1\n" + std::string("\xff\xfe\0", 3)};

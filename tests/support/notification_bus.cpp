@@ -5,11 +5,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
+#include <thread>
 
 namespace ventaro::testing {
 namespace {
@@ -29,49 +26,11 @@ std::string testPython() {
   return python != nullptr && *python != '\0' ? python : "/usr/bin/python3";
 }
 
-GDBusConnection* openBusConnection(const std::string& address) {
-  GError* error = nullptr;
-  GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
-      address.c_str(),
-      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-      nullptr, nullptr, &error);
-  if (connection == nullptr) {
-    fail("cannot connect to " + address, error);
-  }
-  return connection;
-}
-
-// Whether something listens on the Unix socket at `path`. The socket file appears when the
-// daemon binds it, a moment before it listens; connecting before then is refused.
-bool acceptsConnections(const std::filesystem::path& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::string text = path.string();
-  if (text.size() >= sizeof(address.sun_path)) {
-    return false;
-  }
-  text.copy(address.sun_path, text.size());
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    return false;
-  }
-  const bool connected =
-      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
-  ::close(fd);
-  return connected;
-}
-
-GVariant* busCall(GDBusConnection* connection, const char* method, GVariant* arguments,
-                  const char* replyType, GError** error) {
-  return g_dbus_connection_call_sync(
-      connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", method,
-      arguments, G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, error);
-}
-
 std::optional<std::string> ownerOf(GDBusConnection* connection, const char* name) {
-  const gio::VariantPtr reply(
-      busCall(connection, "GetNameOwner", g_variant_new("(s)", name), "(s)", nullptr));
+  const gio::VariantPtr reply(g_dbus_connection_call_sync(
+      connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+      "GetNameOwner", g_variant_new("(s)", name), G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE,
+      5000, nullptr, nullptr));
   if (!reply) {
     return std::nullopt;
   }
@@ -139,45 +98,6 @@ TemporaryDirectory::~TemporaryDirectory() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-HangGuard::HangGuard(std::string what, std::chrono::milliseconds bound)
-    : watchdog_([this, what = std::move(what), bound] {
-        std::unique_lock lock(mutex_);
-        if (!left_.wait_for(lock, bound, [this] { return done_; })) {
-          std::cerr << what << " did not return within " << bound.count() << " ms" << std::endl;
-          std::abort();
-        }
-      }) {}
-
-HangGuard::~HangGuard() {
-  {
-    const std::lock_guard lock(mutex_);
-    done_ = true;
-  }
-  left_.notify_one();
-  watchdog_.join();
-}
-
-ScopedEnvironmentVariable::ScopedEnvironmentVariable(std::string name,
-                                                     const std::optional<std::string>& value)
-    : name_(std::move(name)) {
-  if (const char* old = g_getenv(name_.c_str())) {
-    saved_ = old;
-  }
-  if (value) {
-    g_setenv(name_.c_str(), value->c_str(), TRUE);
-  } else {
-    g_unsetenv(name_.c_str());
-  }
-}
-
-ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
-  if (saved_) {
-    g_setenv(name_.c_str(), saved_->c_str(), TRUE);
-  } else {
-    g_unsetenv(name_.c_str());
-  }
-}
-
 // Anyone may own any name and send anywhere; no service directory, so nothing is activatable.
 // Any user may connect, but only through a directory that only its owner can enter.
 PrivateSessionBus::PrivateSessionBus() : address_("unix:path=" + socketPath().string()) {
@@ -187,31 +107,32 @@ PrivateSessionBus::PrivateSessionBus() : address_("unix:path=" + socketPath().st
       << "<policy context=\"default\"><allow user=\"*\"/><allow send_destination=\"*\"/>"
       << "<allow receive_sender=\"*\"/><allow own=\"*\"/></policy></busconfig>\n";
   const std::string configArgument = "--config-file=" + config.string();
-  const gchar* argv[] = {"dbus-daemon", configArgument.c_str(), "--nofork", nullptr};
+  const gchar* argv[] = {"dbus-daemon", configArgument.c_str(), "--nofork", "--print-address",
+                         nullptr};
   GError* error = nullptr;
   // Its complaints (it cannot raise its file limit as root) stay out of the test logs.
   daemon_ = g_subprocess_newv(argv,
-                              static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_SILENCE |
+                              static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE |
                                                             G_SUBPROCESS_FLAGS_STDERR_SILENCE),
                               &error);
   if (daemon_ == nullptr) {
     fail("cannot start dbus-daemon", error);
   }
-  if (!waitUntil([this] { return acceptsConnections(socketPath()); })) {
+  // It prints its address, the GUID last, once it listens; nothing, when it cannot start.
+  GDataInputStream* output = g_data_input_stream_new(g_subprocess_get_stdout_pipe(daemon_));
+  gchar* line = g_data_input_stream_read_line(output, nullptr, nullptr, nullptr);
+  g_object_unref(output);
+  const std::string printed = line != nullptr ? line : "";
+  g_free(line);
+  if (printed.find(",guid=") == std::string::npos) {
     stopProcess(daemon_);
     fail("dbus-daemon did not listen on " + address_);
   }
+  guid_ = printed.substr(printed.rfind('=') + 1);
 }
 
 PrivateSessionBus::~PrivateSessionBus() {
   stopProcess(daemon_);
-}
-
-std::string PrivateSessionBus::guid() const {
-  GDBusConnection* connection = openBusConnection(address_);
-  std::string guid = g_dbus_connection_get_guid(connection);
-  g_object_unref(connection);
-  return guid;
 }
 
 void PrivateSessionBus::freeze(bool stopped) const {
@@ -219,13 +140,20 @@ void PrivateSessionBus::freeze(bool stopped) const {
 }
 
 MockNotificationServer::MockNotificationServer(const std::string& busAddress) {
-  connection_ = openBusConnection(busAddress);
+  GError* error = nullptr;
+  connection_ = g_dbus_connection_new_for_address_sync(
+      busAddress.c_str(),
+      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, &error);
+  if (connection_ == nullptr) {
+    fail("cannot connect to " + busAddress, error);
+  }
   GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDOUT_SILENCE);
   g_subprocess_launcher_setenv(launcher, "DBUS_SESSION_BUS_ADDRESS", busAddress.c_str(), TRUE);
   const std::string python = testPython();
   const gchar* argv[] = {python.c_str(),        "-m",   "dbusmock", "--template",
                          "notification_daemon", nullptr};
-  GError* error = nullptr;
   process_ = g_subprocess_launcher_spawnv(launcher, argv, &error);
   g_object_unref(launcher);
   if (process_ == nullptr) {

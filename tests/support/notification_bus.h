@@ -5,14 +5,11 @@
 // helpers those tests share.
 
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <gio/gio.h>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace ventaro::testing {
@@ -40,26 +37,27 @@ private:
   std::filesystem::path path_;
 };
 
-/// Aborts the test program when its scope is not left within `bound`: a hang fails promptly.
-class HangGuard : NoCopy {
-public:
-  HangGuard(std::string what, std::chrono::milliseconds bound);
-  ~HangGuard();
-
-private:
-  std::mutex mutex_;
-  std::condition_variable left_;
-  bool done_ = false;
-  std::thread watchdog_;
-};
-
 /// Sets (or, with nothing, unsets) an environment variable for its scope.
 class ScopedEnvironmentVariable : NoCopy {
 public:
-  ScopedEnvironmentVariable(std::string name, const std::optional<std::string>& value);
-  ~ScopedEnvironmentVariable();
+  ScopedEnvironmentVariable(std::string name, const std::optional<std::string>& value)
+      : name_(std::move(name)) {
+    if (const char* old = g_getenv(name_.c_str())) {
+      saved_ = old;
+    }
+    set(value);
+  }
+  ~ScopedEnvironmentVariable() { set(saved_); }
 
 private:
+  void set(const std::optional<std::string>& value) const {
+    if (value) {
+      g_setenv(name_.c_str(), value->c_str(), TRUE);
+    } else {
+      g_unsetenv(name_.c_str());
+    }
+  }
+
   std::string name_;
   std::optional<std::string> saved_;
 };
@@ -71,19 +69,19 @@ public:
   ~PrivateSessionBus();
   const std::string& address() const { return address_; }
   std::filesystem::path socketPath() const { return directory_.path() / "bus"; }
-  std::string guid() const;
+  const std::string& guid() const { return guid_; }
   /// Stops (SIGSTOP) or resumes the daemon: a bus that hangs every caller, connecting included.
   void freeze(bool stopped) const;
 
 private:
   TemporaryDirectory directory_;
   std::string address_;
+  std::string guid_;
   GSubprocess* daemon_ = nullptr;
 };
 
 /// A call's arguments as the server received them: texts as themselves, other values in
-/// GVariant text form. Notify's, in order: appName, replacesId, appIcon, summary, body,
-/// actions, hints, expireTimeout.
+/// GVariant text form; Notify's in the order of NotifyArgument.
 using Arguments = std::vector<std::string>;
 enum NotifyArgument { appName, replacesId, appIcon, summary, body, actions, hints, expireTimeout };
 

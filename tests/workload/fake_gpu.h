@@ -1,7 +1,7 @@
 #pragma once
 
 // A recording stand-in for the GPU layer: its objects only record what is done with them.
-// It reports a chosen name, working set, stride, command-buffer error and result check, and
+// It reports a chosen working set, stride, command-buffer error and result check, and
 // can refuse to make any one kind of object. Memory stays constant whatever the encodes.
 
 #include "workload/gpu_device.h"
@@ -16,7 +16,6 @@ namespace ventaro::testing {
 
 class FakeDevice : public gpu::Device {
 public:
-  std::string deviceName = "Fake GPU";
   std::uint64_t workingSet = 17179869184;        // recommendedMaxWorkingSetSize
   std::uint64_t rowBytes = 0;                    // 0: 4 bytes per column
   std::optional<gpu::CommandError> commandError; // every command buffer's, once completed
@@ -38,7 +37,7 @@ public:
     }
   }
 
-  std::string name() const override { return deviceName; }
+  std::string name() const override { return "Fake GPU"; }
   std::string backend() const override { return "fake"; }
   std::uint64_t recommendedMaxWorkingSetSize() const override { return workingSet; }
   std::uint64_t rowBytesFromColumns(std::int64_t columns, gpu::DataType) const override {

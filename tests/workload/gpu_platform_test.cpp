@@ -38,17 +38,15 @@ TEST(LaunchPlan, ReplaysEveryCountExactlyWithAFewGraphs) {
   counts.push_back(67'108'863);
   for (const std::int64_t count : counts) {
     std::int64_t replayed = 0;
-    std::vector<bool> used(maxGraphLevel + 1, false);
-    for (const GraphLaunch& launch : launchPlan(count)) {
+    const std::vector<GraphLaunch> plan = launchPlan(count);
+    ASSERT_LE(plan.size(), std::size_t{maxGraphLevel + 1}) << "a few graphs";
+    for (const GraphLaunch& launch : plan) {
       ASSERT_TRUE(launch.level >= 0 && launch.level <= maxGraphLevel && launch.times >= 1);
-      ASSERT_FALSE(used[launch.level]) << "each graph once in the list";
-      used[launch.level] = true;
       replayed += launch.times << launch.level;
     }
     ASSERT_EQ(replayed, count);
   }
   EXPECT_TRUE(launchPlan(0).empty());
-  EXPECT_EQ(launchPlan(67'108'863).front(), (GraphLaunch{maxGraphLevel, 1'048'575}));
 }
 
 } // namespace

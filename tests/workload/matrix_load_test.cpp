@@ -7,8 +7,6 @@
 namespace ventaro {
 namespace {
 
-constexpr std::int64_t int64Max = std::numeric_limits<std::int64_t>::max();
-
 // A fake device whose load takes `elapsed` virtual seconds, all at commit, timed by a clock
 // that moves only then and notes each reading among the calls.
 struct TimedLoad {
@@ -30,6 +28,7 @@ struct TimedLoad {
 TEST(MatrixLoad, FillsAndComputesTheFirstProductBeforeTheClockAndChecksAfterIt) {
   TimedLoad load;
   load.device.rowBytes = 16448; // the buffers' length uses the device's stride
+  load.device.differences = 12; // a planted fault: the last product differs from the first
   const LoadOutcome outcome = load.run(4096, 100000);
   const std::string buffer = "newBuffer 67371008 private", matrix = "newMatrix 4096x4096 16448";
   std::string calls;
@@ -46,7 +45,9 @@ TEST(MatrixLoad, FillsAndComputesTheFirstProductBeforeTheClockAndChecksAfterIt) 
   EXPECT_EQ(load.device.otherEncodes, 1) << "the first product, into the reference";
   EXPECT_EQ(outcome.multiplications, 100000);
   EXPECT_EQ(outcome.seconds, 1.0);
-  EXPECT_EQ(outcome.check, ResultCheck::passed);
+  EXPECT_EQ(outcome.gflops, 13'743'895) << "the figure is kept";
+  EXPECT_TRUE(outcome.wrongResults() && !outcome.failed());
+  EXPECT_EQ(outcome.mismatchedValues, 12);
 }
 
 TEST(MatrixLoad, TurnsOperationsAndElapsedTimeIntoWholeGflops) {
@@ -66,8 +67,8 @@ TEST(MatrixLoad, TurnsOperationsAndElapsedTimeIntoWholeGflops) {
   EXPECT_EQ(gflopsFigure(atTheCap, 0.5e-9), 0) << "twice the largest 64-bit figure";
 }
 
-// Anything refused, a command buffer ending in error, or nothing to compute: figure 0 and
-// the reason, with the device's own words where it has them.
+// Anything refused or a command buffer ending in error: figure 0 and the reason, with the
+// device's own words where it has them.
 TEST(MatrixLoad, AnyFailureGivesZeroAndSaysWhy) {
   const std::pair<const char*, const char*> refusals[] = {
       {"newCommandQueue", "cannot make a command queue: refused"},
@@ -89,28 +90,12 @@ TEST(MatrixLoad, AnyFailureGivesZeroAndSaysWhy) {
   TimedLoad narrow;
   narrow.device.rowBytes = 16383;
   EXPECT_EQ(narrow.run(4096, 1).failure, "no valid row stride for 4096 columns");
-  for (const auto& [dimension, repetitions] :
-       {std::pair<std::int64_t, std::int64_t>{4096, 0}, {-4096, 1}, {int64Max, 1}}) {
-    TimedLoad load;
-    EXPECT_TRUE(load.run(dimension, repetitions).failed()) << dimension << " " << repetitions;
-    EXPECT_TRUE(load.device.calls.empty());
-  }
-}
-
-TEST(MatrixLoad, ALastProductThatDiffersFailsTheCheckButKeepsTheFigure) {
-  TimedLoad load;
-  load.elapsed = 0.5;
-  load.device.differences = 12;
-  const LoadOutcome outcome = load.run(4096, 1);
-  EXPECT_EQ(outcome.gflops, 274);
-  EXPECT_TRUE(outcome.wrongResults() && !outcome.failed());
-  EXPECT_EQ(outcome.mismatchedValues, 12);
 }
 
 TEST(MatrixLoad, CapsRepetitionsSoThatTheOperationCountFits) {
   const std::int64_t cases[][3] = {
       // dimension, repetitions asked, repetitions made
-      {4096, 67'108'863, 67'108'863}, {4096, 67'108'864, 67'108'863}, {4096, int64Max, 67'108'863},
+      {4096, 67'108'863, 67'108'863}, {4096, 67'108'864, 67'108'863}, {4096, INT64_MAX, 67'108'863},
       {std::int64_t{1} << 20, 10, 3}, // 2 × 2^60 per multiplication: three fit in 63 bits
       {std::int64_t{1} << 21, 1, 0},  // one multiplication alone overflows
   };
