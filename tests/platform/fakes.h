@@ -44,8 +44,7 @@ class FakeApplication final : public Application {
 public:
   explicit FakeApplication(CallLog& log) : log_(log) {}
 
-  std::vector<double> delays;                // of every asyncAfter call
-  std::vector<ApplicationDelegate*> senders; // of every terminate call
+  std::vector<double> delays; // of every asyncAfter call
 
   void asyncAfter(double seconds, WorkItem work) override {
     std::ostringstream call;
@@ -54,9 +53,9 @@ public:
     delays.push_back(seconds);
     queue_.emplace(std::pair{log_.now + std::max(seconds, 0.0), sequence_++}, std::move(work));
   }
-  void terminate(ApplicationDelegate* sender) override {
+  void terminate(ApplicationDelegate*) override {
     log_.record("terminate");
-    senders.push_back(sender);
+    terminated_ = true;
   }
   void setExitStatus(int status) override {
     log_.record("setExitStatus " + std::to_string(status));
@@ -67,7 +66,7 @@ public:
   /// Moves virtual time on by `seconds` (forever when none is given), running what falls due.
   void advance(double seconds = std::numeric_limits<double>::infinity()) {
     const double target = log_.now + seconds;
-    while (senders.empty() && !queue_.empty() && queue_.begin()->first.first <= target) {
+    while (!terminated_ && !queue_.empty() && queue_.begin()->first.first <= target) {
       auto first = queue_.begin();
       log_.now = std::max(log_.now, first->first.first);
       WorkItem work = std::move(first->second);
@@ -81,6 +80,7 @@ public:
 
 private:
   CallLog& log_;
+  bool terminated_ = false;
   std::size_t sequence_ = 0;
   std::map<std::pair<double, std::size_t>, WorkItem> queue_;
 };

@@ -84,7 +84,6 @@ public:
     int closeService = 0;
   };
   const CallCounts& callCounts() const { return calls_; }
-  bool isOpen(Connection connection) const { return openConnections_.contains(connection); }
 
 private:
   static constexpr Service kService = 0x2A03;
