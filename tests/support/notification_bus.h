@@ -72,6 +72,8 @@ public:
   const std::string& guid() const { return guid_; }
   /// Stops (SIGSTOP) or resumes the daemon: a bus that hangs every caller, connecting included.
   void freeze(bool stopped) const;
+  /// The daemon's process id, for a peer that stops the bus at a chosen moment of its own.
+  std::string processId() const { return g_subprocess_get_identifier(daemon_); }
 
 private:
   TemporaryDirectory directory_;
