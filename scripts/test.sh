@@ -17,7 +17,9 @@ run_tests() { # build-dir, cmake options...
   shift
   cmake -S . -B "$build" -DVENTARO_BUILD_TESTS=ON "$@" >/dev/null
   cmake --build "$build" -j"$jobs"
-  if ! ctest --test-dir "$build" --output-on-failure --no-tests=error -j"$jobs"; then
+  # Every test is bounded: the longest takes about 20 s, so a hang in a test or in a peer it
+  # starts fails after 5 minutes instead of stalling the run.
+  if ! ctest --test-dir "$build" --output-on-failure --no-tests=error --timeout 300 -j"$jobs"; then
     failed_stages+=("tests in $build")
   fi
 }
