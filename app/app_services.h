@@ -7,7 +7,7 @@
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 #include "workload/gpu_device.h"
-#include "workload/workload_run.h"
+#include "app/workload_run.h"
 
 #include <functional>
 #include <iosfwd>

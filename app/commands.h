@@ -6,7 +6,7 @@
 #include "app/device_choice.h"
 #include "app/fan_anomaly.h"
 #include "smc/smc_error.h"
-#include "workload/workload_run.h"
+#include "app/workload_run.h"
 
 #include <iosfwd>
 #include <string>

@@ -5,7 +5,7 @@
 
 #include "app/device_choice.h"
 #include "app/fan_anomaly.h"
-#include "workload/workload_run.h"
+#include "app/workload_run.h"
 
 #include <string>
 #include <vector>

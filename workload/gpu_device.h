@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ventaro::gpu {
@@ -78,6 +80,18 @@ public:
                                      Matrix& result) = 0;
 };
 
+/// Where a device sits on the PCI bus: its address as sysfs names it ("0000:03:00.0"; empty
+/// where the driver does not say) and its vendor and device ids.
+struct PciIdentity {
+  std::string address;
+  std::uint32_t vendorId = 0;
+  std::uint32_t deviceId = 0;
+  bool operator==(const PciIdentity&) const = default;
+};
+
+/// A position in a matrix: row, then column.
+using ElementPosition = std::pair<std::int64_t, std::int64_t>;
+
 /// One compute device.
 class Device {
 public:
@@ -107,6 +121,17 @@ public:
   /// The number of elements of two matrices of one layout whose raw bits differ; none when
   /// they cannot be compared (lastFailure() says why).
   virtual std::optional<std::int64_t> countDifferences(const Matrix& a, const Matrix& b) = 0;
+  /// The values of `matrix` at `positions`, in their order, read after all submitted work has
+  /// finished; none when they cannot be read (lastFailure() says why).
+  virtual std::optional<std::vector<float>>
+  readElements(const Matrix& /*matrix*/, std::span<const ElementPosition> /*positions*/) {
+    return std::nullopt;
+  }
+  /// True for a device that computes on the processor (the CPU backend, a software Vulkan
+  /// driver): it is never counted as a GPU and never the default where a GPU is usable.
+  virtual bool isProcessor() const { return false; }
+  /// The device's place on the PCI bus, where the backend knows it.
+  virtual std::optional<PciIdentity> pciIdentity() const { return std::nullopt; }
   /// Why the last call that failed on this device failed, in the words of the library below
   /// where there is one; empty when nothing failed or there is nothing to say.
   virtual std::string lastFailure() const = 0;

@@ -1,6 +1,6 @@
 #include "tests/platform/fakes.h"
 #include "tests/workload/fake_gpu.h"
-#include "workload/workload_run.h"
+#include "app/workload_run.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "workload/workload_run.h"
+#include "app/workload_run.h"
 
 #include "platform/display_text.h"
 #include "workload/gpu_display_name.h"
