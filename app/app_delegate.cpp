@@ -22,7 +22,7 @@ void AppDelegate::performLaunch() {
   const RunKind runKind = loginStart ? RunKind::fanReset : RunKind::benchmark;
 
   // One GPU at most: the load is meant for a single device.
-  if (services_.gpuPlatform->copyAllDevices().size() >= 2) {
+  if (services_.gpuPlatform->gpuCount() >= 2) {
     application.setExitStatus(kExitNothingToRunOn);
     if (services_.reportRefusal) {
       services_.reportRefusal(runKind, "this machine has two or more GPUs; choose one with "

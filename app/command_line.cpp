@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include "platform/display_text.h"
+#include "workload/gpu_registry.h"
 
 namespace ventaro {
 namespace {
@@ -16,6 +17,15 @@ CommandLine usageError(std::string problem) {
   result.action = CommandLine::Action::usageError;
   result.problem = std::move(problem);
   return result;
+}
+
+// "cuda:N, vulkan:N or cpu": the names --device takes with the backends this build holds.
+std::string deviceForms() {
+  std::string forms;
+  for (const gpu::BackendRegistration& backend : gpu::registeredBackends()) {
+    forms += backend.id + ":N, ";
+  }
+  return forms.empty() ? "cpu" : forms.substr(0, forms.size() - 2) + " or cpu";
 }
 
 } // namespace
@@ -84,8 +94,10 @@ std::string helpText(const std::string& programName) {
          "\n"
          "  --login-item     start as a login item: check the fans and, only when they are\n"
          "                   stuck high, run the load to reset them\n"
-         "  --device DEVICE  run the load on DEVICE (cuda:N or cpu, as --list-devices shows);\n"
-         "                   needed on a machine with two or more GPUs\n"
+         "  --device DEVICE  run the load on DEVICE (" +
+         deviceForms() +
+         ", as --list-devices\n"
+         "                   shows); needed on a machine with two or more GPUs\n"
          "  --json           print one JSON object with the outcome on standard output (notices\n"
          "                   that cannot reach the desktop then go to standard error)\n"
          "  --list-devices   list the devices a run can use, one a line, and exit\n"

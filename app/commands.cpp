@@ -13,6 +13,12 @@ std::string shown(const std::optional<std::int64_t>& value) {
   return value ? std::to_string(*value) : "?";
 }
 
+// The device's PCI address, or "-" where it has none or it is not known.
+std::string pciAddress(const gpu::Device& device) {
+  const std::optional<gpu::PciIdentity> pci = device.pciIdentity();
+  return pci && !pci->address.empty() ? displayText(pci->address) : "-";
+}
+
 } // namespace
 
 std::string smcProblem(const SMCAccess::SMCError& error) {
@@ -34,7 +40,8 @@ int listDevices(const std::vector<NamedDevice>& devices, bool json, std::ostream
     for (const NamedDevice& named : devices) {
       out << named.id << '\t' << named.device->backend() << '\t'
           << displayText(named.device->name()) << '\t'
-          << named.device->recommendedMaxWorkingSetSize() << '\n';
+          << named.device->recommendedMaxWorkingSetSize() << '\t' << pciAddress(*named.device)
+          << '\n';
     }
   }
   out.flush();

@@ -17,8 +17,8 @@ namespace ventaro {
 /// Why the SMC could not be used, in words.
 std::string smcProblem(const SMCAccess::SMCError& error);
 
-/// Writes one line per device (id, backend, name, memory in bytes, tab-separated) or a JSON
-/// array. Returns the exit status.
+/// Writes one line per device (id, backend, name, memory in bytes, PCI address or "-",
+/// tab-separated) or a JSON array. Returns the exit status.
 int listDevices(const std::vector<NamedDevice>& devices, bool json, std::ostream& out);
 
 /// Writes the fans and the terms of the stuck-fan rule (or the JSON object). Returns 0 when

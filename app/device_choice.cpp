@@ -1,6 +1,7 @@
 #include "app/device_choice.h"
 
 #include <algorithm>
+#include <map>
 #include <utility>
 
 namespace ventaro {
@@ -9,11 +10,12 @@ std::vector<NamedDevice>
 namedDevices(gpu::GpuPlatform& platform,
              const std::function<std::shared_ptr<gpu::Device>()>& makeCpu) {
   std::vector<NamedDevice> devices;
-  std::size_t index = 0;
-  std::vector<std::shared_ptr<gpu::Device>> gpus = platform.copyAllDevices();
-  devices.reserve(gpus.size() + 1);
-  for (std::shared_ptr<gpu::Device>& gpu : gpus) {
-    devices.push_back({gpu->backend() + ":" + std::to_string(index++), std::move(gpu)});
+  std::map<std::string, std::size_t> counts; // per backend
+  std::vector<std::shared_ptr<gpu::Device>> listed = platform.copyAllDevices();
+  devices.reserve(listed.size() + 1);
+  for (std::shared_ptr<gpu::Device>& device : listed) {
+    const std::string backend = device->backend();
+    devices.push_back({backend + ":" + std::to_string(counts[backend]++), std::move(device)});
   }
   if (std::shared_ptr<gpu::Device> cpu = makeCpu ? makeCpu() : nullptr) {
     devices.push_back({"cpu", std::move(cpu)});

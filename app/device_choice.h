@@ -12,14 +12,15 @@
 
 namespace ventaro {
 
-/// A device with the name `--device` knows it by: "<backend>:<index>" for the index-th GPU
-/// of the platform, "cpu" for the CPU device.
+/// A device with the name `--device` knows it by: "<backend>:<index>" for the index-th device
+/// of its backend (counted from 0 per backend, in the platform's order), "cpu" for the CPU
+/// device.
 struct NamedDevice {
   std::string id;
   std::shared_ptr<gpu::Device> device;
 };
 
-/// The platform's GPUs in its order, then the CPU device.
+/// The platform's devices in its order, then the CPU device.
 std::vector<NamedDevice> namedDevices(gpu::GpuPlatform& platform,
                                       const std::function<std::shared_ptr<gpu::Device>()>& makeCpu);
 
@@ -30,14 +31,16 @@ std::shared_ptr<gpu::Device> findDevice(const std::vector<NamedDevice>& devices,
 /// The ids, comma-separated, for a message.
 std::string deviceIds(const std::vector<NamedDevice>& devices);
 
-/// `inner` as seen with one device chosen: that device is the default, and the GPU list holds
-/// it alone (nothing where the CPU device was chosen), so that a machine with several GPUs
-/// runs on the one chosen.
+/// `inner` as seen with one device chosen: that device is the default, the device list holds
+/// it alone (nothing where the CPU device was chosen), and the machine counts one GPU (none
+/// where a processor-type device was chosen), so that a machine with several GPUs runs on the
+/// one chosen.
 class ChosenDevicePlatform final : public gpu::GpuPlatform {
 public:
   ChosenDevicePlatform(gpu::GpuPlatform& inner, std::shared_ptr<gpu::Device> chosen);
 
   std::vector<std::shared_ptr<gpu::Device>> copyAllDevices() override;
+  std::size_t gpuCount() override { return chosen_ && !chosen_->isProcessor() ? 1 : 0; }
   std::shared_ptr<gpu::Device> createSystemDefaultDevice() override { return chosen_; }
 
 private:

@@ -136,8 +136,16 @@ std::string runText(RunKind runKind, const gpu::Device* device, const LoadOutcom
       .member("gflops", outcome.gflops)
       .member("result_check", checkName(outcome.check))
       .member("mismatched_values", outcome.mismatchedValues)
+      .member("accuracy_check", checkName(outcome.accuracyCheck))
+      .member("values_checked", outcome.valuesChecked)
+      .member("values_outside_bound", outcome.valuesOutsideBound)
       .endObject()
       .text();
+}
+
+std::optional<std::string> pciAddressOf(const gpu::Device& device) {
+  const std::optional<gpu::PciIdentity> pci = device.pciIdentity();
+  return pci && !pci->address.empty() ? std::optional(pci->address) : std::nullopt;
 }
 
 const char* statusOf(const LoadOutcome& outcome) {
@@ -177,6 +185,7 @@ std::string devicesJson(const std::vector<NamedDevice>& devices) {
         .member("backend", named.device->backend())
         .member("name", named.device->name())
         .member("memory_bytes", named.device->recommendedMaxWorkingSetSize())
+        .member("pci_address", pciAddressOf(*named.device))
         .endObject();
   }
   return json.endArray().text();

@@ -89,10 +89,19 @@ void finishWorkloadRun(const WorkloadPlan& plan) {
   if (outcome.failed()) {
     std::fprintf(stderr, "ventaro: load failed: %s\n", displayText(*outcome.failure).c_str());
   } else if (outcome.wrongResults()) {
-    std::fprintf(stderr,
-                 "ventaro: the results were wrong: %lld values of the last product "
-                 "differed from the first\n",
-                 static_cast<long long>(outcome.mismatchedValues));
+    if (outcome.check == ResultCheck::failed) {
+      std::fprintf(stderr,
+                   "ventaro: the results were wrong: %lld values of the last product "
+                   "differed from the first\n",
+                   static_cast<long long>(outcome.mismatchedValues));
+    }
+    if (outcome.accuracyCheck == ResultCheck::failed) {
+      std::fprintf(stderr,
+                   "ventaro: the results were wrong: %lld of %lld values of the product lay "
+                   "outside the FP32 error bound of the exact product\n",
+                   static_cast<long long>(outcome.valuesOutsideBound),
+                   static_cast<long long>(outcome.valuesChecked));
+    }
   }
 
   if (plan.reportRun) {

@@ -75,6 +75,25 @@ bool writeElements(std::byte* storage, const MatrixDescriptor& layout,
               columns * sizeof(float), static_cast<std::size_t>(layout.rows));
 }
 
+std::optional<std::vector<float>> readElementsAt(const std::byte* storage,
+                                                 const MatrixDescriptor& layout,
+                                                 std::span<const ElementPosition> positions,
+                                                 PitchedCopy copy) {
+  std::vector<float> values(positions.size());
+  for (std::size_t i = 0; i < positions.size(); ++i) {
+    const auto [row, column] = positions[i];
+    if (row < 0 || row >= layout.rows || column < 0 || column >= layout.columns) {
+      return std::nullopt;
+    }
+    const std::byte* at = storage + static_cast<std::uint64_t>(row) * layout.rowBytes +
+                          static_cast<std::uint64_t>(column) * sizeof(float);
+    if (!copy(&values[i], sizeof(float), at, sizeof(float), sizeof(float), 1)) {
+      return std::nullopt;
+    }
+  }
+  return values;
+}
+
 void RecordingCommandBuffer::fail(std::string message) {
   if (!error_) {
     error_ = CommandError{std::move(message)};

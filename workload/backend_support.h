@@ -135,6 +135,23 @@ bool writeMatrixOf(Matrix& matrix, std::span<const float> elements, PitchedCopy 
   return own != nullptr && writeElements(own->buffer().data(), own->descriptor(), elements, copy);
 }
 
+/// The elements of a matrix of `layout` at `storage` at `positions`, in their order; none
+/// when a position lies outside the matrix or a copy fails.
+std::optional<std::vector<float>> readElementsAt(const std::byte* storage,
+                                                 const MatrixDescriptor& layout,
+                                                 std::span<const ElementPosition> positions,
+                                                 PitchedCopy copy);
+
+/// readElementsAt for a matrix of one backend; none for a matrix of another.
+template <class BackendMatrix>
+std::optional<std::vector<float>> readElementsOf(const Matrix& matrix,
+                                                 std::span<const ElementPosition> positions,
+                                                 PitchedCopy copy) {
+  const auto* own = dynamic_cast<const BackendMatrix*>(&matrix);
+  return own != nullptr ? readElementsAt(own->buffer().data(), own->descriptor(), positions, copy)
+                        : std::nullopt;
+}
+
 /// A command buffer that keeps its first error and is committed at most once.
 class RecordingCommandBuffer : public CommandBuffer {
 public:

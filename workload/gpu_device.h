@@ -4,6 +4,7 @@
 // shaped as a device that makes queues, command buffers, GPU-only buffers, matrices and
 // multiplication kernels. Backends (CUDA + cuBLAS, CPU + CBLAS) and test fakes implement it.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -97,7 +98,8 @@ class Device {
 public:
   virtual ~Device() = default;
   virtual std::string name() const = 0;
-  /// The backend the device belongs to, in lower case: "cuda", "cpu" (tests: their own).
+  /// The backend the device belongs to, in lower case: its registration's id ("cuda",
+  /// "vulkan"), or "cpu" (tests: their own).
   virtual std::string backend() const = 0;
   /// Bytes of memory the device recommends a workload to use at most.
   virtual std::uint64_t recommendedMaxWorkingSetSize() const = 0;
@@ -142,10 +144,15 @@ public:
 class GpuPlatform {
 public:
   virtual ~GpuPlatform() = default;
-  /// The machine's GPUs (the CPU device is never listed). Empty without a driver or device.
+  /// Every device the backends list, processor-type ones included, in the order of the
+  /// backends (the CPU device is never listed). Empty without a driver or device.
   virtual std::vector<std::shared_ptr<Device>> copyAllDevices() = 0;
-  /// The default device: the first GPU, else the CPU device. The same object every time.
-  /// Null only where a platform has no device at all (never the system platform).
+  /// The number of GPUs of the machine, for the guard that refuses a start on several. The
+  /// system platform counts them on the PCI bus without asking any backend.
+  virtual std::size_t gpuCount() { return copyAllDevices().size(); }
+  /// The default device: the machine's GPU through the best backend that can drive it, else
+  /// the CPU device. The same object every time. Null only where a platform has no device at
+  /// all (never the system platform).
   virtual std::shared_ptr<Device> createSystemDefaultDevice() = 0;
 };
 

@@ -1,51 +1,77 @@
 #include "workload/gpu_platform.h"
 
 #include "workload/cpu/cpu_device.h"
+#include "workload/pci_gpus.h"
+#include "workload/pci_names.h"
 
+#include <cstdio>
+#include <optional>
 #include <utility>
 
-#ifdef VENTARO_HAVE_CUDA
-#include "workload/cuda/cuda_device.h"
-#endif
-
 namespace ventaro::gpu {
+namespace {
 
-BackendPlatform::BackendPlatform(GpuLister listGpus, CpuDeviceMaker makeCpuDevice,
-                                 GpuLister listUsableGpus)
-    : listGpus_(std::move(listGpus)), makeCpuDevice_(std::move(makeCpuDevice)),
-      listUsableGpus_(listUsableGpus ? std::move(listUsableGpus) : listGpus_) {}
+// A lister that asks `inner` once and answers the same devices after.
+DeviceLister once(DeviceLister inner) {
+  if (!inner) {
+    return inner;
+  }
+  struct State {
+    std::once_flag flag;
+    std::vector<std::shared_ptr<Device>> devices;
+  };
+  auto state = std::make_shared<State>();
+  return [state, inner = std::move(inner)] {
+    std::call_once(state->flag, [&] { state->devices = inner(); });
+    return state->devices;
+  };
+}
+
+} // namespace
+
+BackendPlatform::BackendPlatform(PlatformParts parts) : parts_(std::move(parts)) {
+  for (BackendRegistration& backend : parts_.backends) {
+    backend.listDevices = once(std::move(backend.listDevices));
+    backend.usableDevices = once(std::move(backend.usableDevices));
+  }
+}
 
 std::vector<std::shared_ptr<Device>> BackendPlatform::copyAllDevices() {
-  return listGpus_();
+  std::vector<std::shared_ptr<Device>> devices;
+  for (const BackendRegistration& backend : parts_.backends) {
+    for (std::shared_ptr<Device>& device : backend.listDevices()) {
+      devices.push_back(std::move(device));
+    }
+  }
+  return devices;
+}
+
+std::size_t BackendPlatform::gpuCount() {
+  return parts_.listPciGpus ? parts_.listPciGpus().size() : 0;
 }
 
 std::shared_ptr<Device> BackendPlatform::createSystemDefaultDevice() {
   std::lock_guard lock(mutex_);
   if (!defaultDevice_) {
-    std::vector<std::shared_ptr<Device>> gpus = listUsableGpus_();
-    defaultDevice_ = gpus.empty() ? makeCpuDevice_() : gpus.front();
+    const std::vector<PciIdentity> gpus =
+        parts_.listPciGpus ? parts_.listPciGpus() : std::vector<PciIdentity>{};
+    DeviceChoice choice = chooseDefaultDevice(gpus, parts_.backends, parts_.nameGpu);
+    if (!choice.note.empty() && parts_.tell) {
+      parts_.tell(choice.note);
+    }
+    defaultDevice_ = choice.device ? std::move(choice.device) : parts_.makeCpuDevice();
   }
   return defaultDevice_;
 }
 
 GpuPlatform& systemGpuPlatform() {
-  // The one place that knows which backends were built.
-  static BackendPlatform platform(
-      [] {
-#ifdef VENTARO_HAVE_CUDA
-        return cuda::cudaDevices();
-#else
-        return std::vector<std::shared_ptr<Device>>{};
-#endif
-      },
+  // The backends come from the list CMake writes; nothing here names one of them.
+  static BackendPlatform platform(PlatformParts{
+      registeredBackends(),
+      [] { return pciGpus(); },
       [] { return std::make_shared<cpu::CpuDevice>(); },
-      [] {
-#ifdef VENTARO_HAVE_CUDA
-        return cuda::usableCudaDevices();
-#else
-        return std::vector<std::shared_ptr<Device>>{};
-#endif
-      });
+      [](const PciIdentity& gpu) { return pciNameFromFile(kPciIdsPath, gpu.vendorId, gpu.deviceId); },
+      [](const std::string& note) { std::fprintf(stderr, "ventaro: %s\n", note.c_str()); }});
   return platform;
 }
 

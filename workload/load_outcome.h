@@ -21,14 +21,24 @@ struct LoadOutcome {
   std::int64_t multiplications = 0;
   /// Seconds between submission and completion; 0 when nothing was timed.
   double seconds = 0.0;
+  /// The last product against the first, bit for bit.
   ResultCheck check = ResultCheck::notRun;
   /// Values of the last product that differed from the first one (when the check failed).
   std::int64_t mismatchedValues = 0;
+  /// Values of the product read back at positions drawn from the seed, against the exact
+  /// product within the FP32 error bound.
+  ResultCheck accuracyCheck = ResultCheck::notRun;
+  /// Values the accuracy check read back, and how many of them lay outside their bound.
+  std::int64_t valuesChecked = 0;
+  std::int64_t valuesOutsideBound = 0;
   /// Why the load failed (no queue, a library error, memory refused ...); none when it ran.
   std::optional<std::string> failure;
 
   bool failed() const { return failure.has_value(); }
-  bool wrongResults() const { return check == ResultCheck::failed; }
+  /// Either check failed.
+  bool wrongResults() const {
+    return check == ResultCheck::failed || accuracyCheck == ResultCheck::failed;
+  }
 };
 
 } // namespace ventaro

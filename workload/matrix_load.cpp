@@ -1,5 +1,6 @@
 #include "workload/matrix_load.h"
 
+#include "workload/accuracy_check.h"
 #include "workload/uniform_values.h"
 
 #include <algorithm>
@@ -7,7 +8,9 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace ventaro {
 namespace {
@@ -32,6 +35,140 @@ std::int64_t operationsPerMultiplication(std::int64_t dimension) {
 double steadySeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
+
+// One run of the load, step by step. Each step returns false once the load has failed, with
+// the reason in the outcome.
+class LoadRun {
+public:
+  LoadRun(gpu::Device& device, std::int64_t dimension, std::int64_t multiplications)
+      : device_(device), dimension_(dimension) {
+    outcome.dimension = dimension;
+    outcome.multiplications = multiplications;
+  }
+
+  /// Fails the load with `what` and the device's own words, where it has them.
+  const LoadOutcome& failed(const std::string& what) {
+    const std::string detail = device_.lastFailure();
+    outcome.failure = detail.empty() ? what : what + ": " + detail;
+    return outcome;
+  }
+
+  /// The queue, the command buffer of the load, the matrix and the reference its last
+  /// product is checked against, the kernel; then the fill.
+  bool makeObjects() {
+    queue_ = device_.newCommandQueue();
+    if (!queue_) {
+      return fail("cannot make a command queue");
+    }
+    commandBuffer_ = queue_->commandBuffer();
+    if (!commandBuffer_) {
+      return fail("cannot make a command buffer");
+    }
+    const std::uint64_t rowBytes = device_.rowBytesFromColumns(dimension_, gpu::DataType::float32);
+    const auto rows = static_cast<std::uint64_t>(dimension_);
+    // The length must be a valid signed 64-bit product, and the stride wide enough for a row.
+    if (rowBytes / 4 < rows || rowBytes > static_cast<std::uint64_t>(int64Max) / rows) {
+      return fail("no valid row stride for " + std::to_string(dimension_) + " columns");
+    }
+    const gpu::MatrixDescriptor descriptor{dimension_, dimension_, rowBytes,
+                                           gpu::DataType::float32};
+    for (std::unique_ptr<gpu::Matrix>* made : {&matrix_, &reference_}) {
+      std::shared_ptr<gpu::Buffer> buffer =
+          device_.newBuffer(rows * rowBytes, gpu::ResourceOptions::storageModePrivate);
+      if (!buffer) {
+        return fail("cannot allocate " + std::to_string(rows * rowBytes) + " bytes for a matrix");
+      }
+      *made = device_.newMatrix(buffer, descriptor);
+      if (!*made) {
+        return fail("cannot make a matrix");
+      }
+    }
+    kernel_ = device_.newMatrixMultiplication(dimension_, dimension_, dimension_);
+    if (!kernel_) {
+      return fail("cannot make a multiplication kernel");
+    }
+    return device_.fillUniform(*matrix_, gpu::loadSeed) || fail("cannot fill the matrix");
+  }
+
+  /// The first product, computed before the clock: it also loads whatever the library loads
+  /// on first use.
+  bool computeReference() {
+    const std::unique_ptr<gpu::CommandBuffer> setUp = queue_->commandBuffer();
+    if (!setUp) {
+      return fail("cannot make a command buffer");
+    }
+    kernel_->encodeToCommandBuffer(*setUp, *matrix_, *matrix_, *reference_);
+    setUp->commit();
+    setUp->waitUntilCompleted();
+    if (const std::optional<gpu::CommandError> error = setUp->error()) {
+      return fail("first product: " + error->message);
+    }
+    return true;
+  }
+
+  /// Every multiplication encoded, then submitted once and timed to its completion.
+  bool timeTheLoad(const MonotonicClock& now) {
+    for (std::int64_t i = 0; i < outcome.multiplications; ++i) {
+      kernel_->encodeToCommandBuffer(*commandBuffer_, *matrix_, *matrix_, *matrix_);
+    }
+    const double t0 = now();
+    commandBuffer_->commit();
+    commandBuffer_->waitUntilCompleted();
+    const double t1 = now();
+    if (const std::optional<gpu::CommandError> error = commandBuffer_->error()) {
+      return fail(error->message);
+    }
+    outcome.seconds = t1 - t0;
+    // count × 2 × dimension³ fits in 64 bits by the choice of count.
+    outcome.gflops =
+        gflopsFigure(operationsPerMultiplication(dimension_) * outcome.multiplications, t1 - t0);
+    return true;
+  }
+
+  /// After the clock: the last product against the first bit for bit, then values of it
+  /// against the exact product (the matrix holds start × start after the load). A failed
+  /// read fails the load (figure 0); a product that fails either check keeps its figure.
+  bool checkTheProduct() {
+    const std::optional<std::int64_t> differences = device_.countDifferences(*matrix_, *reference_);
+    if (!differences) {
+      return fail("cannot compare the last product with the first");
+    }
+    outcome.check = *differences == 0 ? ResultCheck::passed : ResultCheck::failed;
+    outcome.mismatchedValues = *differences;
+    const std::vector<gpu::ElementPosition> positions =
+        accuracyPositions(gpu::loadSeed, dimension_);
+    const std::optional<std::vector<float>> values = device_.readElements(*matrix_, positions);
+    if (!values || values->size() != positions.size()) {
+      return fail("cannot read back values of the product");
+    }
+    outcome.valuesChecked = static_cast<std::int64_t>(positions.size());
+    outcome.valuesOutsideBound = valuesOutsideBound(gpu::loadSeed, dimension_, positions, *values);
+    outcome.accuracyCheck =
+        outcome.valuesOutsideBound == 0 ? ResultCheck::passed : ResultCheck::failed;
+    return true;
+  }
+
+  LoadOutcome outcome;
+
+private:
+  // A failed load reports no figure and no check.
+  bool fail(const std::string& what) {
+    failed(what);
+    outcome.gflops = 0;
+    outcome.seconds = 0.0;
+    outcome.check = ResultCheck::notRun;
+    outcome.accuracyCheck = ResultCheck::notRun;
+    return false;
+  }
+
+  gpu::Device& device_;
+  std::int64_t dimension_;
+  std::unique_ptr<gpu::CommandQueue> queue_;
+  std::unique_ptr<gpu::CommandBuffer> commandBuffer_;
+  std::unique_ptr<gpu::Matrix> matrix_;
+  std::unique_ptr<gpu::Matrix> reference_;
+  std::unique_ptr<gpu::MatrixMultiplication> kernel_;
+};
 
 } // namespace
 
@@ -64,93 +201,18 @@ LoadOutcome runMatrixLoad(gpu::Device& device, std::int64_t dimension, std::int6
 
 LoadOutcome runMatrixLoad(gpu::Device& device, std::int64_t dimension, std::int64_t repetitions,
                           const MonotonicClock& now) {
-  LoadOutcome outcome;
-  outcome.dimension = dimension;
-  outcome.multiplications = effectiveRepetitions(dimension, repetitions);
-  const auto failed = [&](const std::string& what) {
-    const std::string detail = device.lastFailure();
-    outcome.failure = detail.empty() ? what : what + ": " + detail;
-    return outcome;
-  };
-  if (outcome.multiplications == 0) {
-    return failed("nothing to compute for dimension " + std::to_string(dimension) +
-                  " and repetitions " + std::to_string(repetitions));
+  LoadRun run(device, dimension, effectiveRepetitions(dimension, repetitions));
+  if (run.outcome.multiplications == 0) {
+    return run.failed("nothing to compute for dimension " + std::to_string(dimension) +
+                      " and repetitions " + std::to_string(repetitions));
   }
-
-  const std::unique_ptr<gpu::CommandQueue> queue = device.newCommandQueue();
-  if (!queue) {
-    return failed("cannot make a command queue");
+  if (!run.makeObjects() || !run.computeReference()) {
+    return run.outcome;
   }
-  const std::unique_ptr<gpu::CommandBuffer> commandBuffer = queue->commandBuffer();
-  if (!commandBuffer) {
-    return failed("cannot make a command buffer");
+  if (run.timeTheLoad(now)) {
+    run.checkTheProduct();
   }
-
-  const std::uint64_t rowBytes = device.rowBytesFromColumns(dimension, gpu::DataType::float32);
-  const auto rows = static_cast<std::uint64_t>(dimension);
-  // The length must be a valid signed 64-bit product, and the stride wide enough for a row.
-  if (rowBytes / 4 < rows || rowBytes > static_cast<std::uint64_t>(int64Max) / rows) {
-    return failed("no valid row stride for " + std::to_string(dimension) + " columns");
-  }
-  const gpu::MatrixDescriptor descriptor{dimension, dimension, rowBytes, gpu::DataType::float32};
-  // The matrix of the load and the reference its last product is checked against.
-  std::unique_ptr<gpu::Matrix> matrix;
-  std::unique_ptr<gpu::Matrix> reference;
-  for (std::unique_ptr<gpu::Matrix>* made : {&matrix, &reference}) {
-    std::shared_ptr<gpu::Buffer> buffer =
-        device.newBuffer(rows * rowBytes, gpu::ResourceOptions::storageModePrivate);
-    if (!buffer) {
-      return failed("cannot allocate " + std::to_string(rows * rowBytes) + " bytes for a matrix");
-    }
-    *made = device.newMatrix(buffer, descriptor);
-    if (!*made) {
-      return failed("cannot make a matrix");
-    }
-  }
-  const std::unique_ptr<gpu::MatrixMultiplication> kernel =
-      device.newMatrixMultiplication(dimension, dimension, dimension);
-  if (!kernel) {
-    return failed("cannot make a multiplication kernel");
-  }
-  if (!device.fillUniform(*matrix, gpu::loadSeed)) {
-    return failed("cannot fill the matrix");
-  }
-  // The first product, computed before the clock: it also loads whatever the library loads
-  // on first use.
-  const std::unique_ptr<gpu::CommandBuffer> setUp = queue->commandBuffer();
-  if (!setUp) {
-    return failed("cannot make a command buffer");
-  }
-  kernel->encodeToCommandBuffer(*setUp, *matrix, *matrix, *reference);
-  setUp->commit();
-  setUp->waitUntilCompleted();
-  if (const std::optional<gpu::CommandError> error = setUp->error()) {
-    return failed("first product: " + error->message);
-  }
-
-  for (std::int64_t i = 0; i < outcome.multiplications; ++i) {
-    kernel->encodeToCommandBuffer(*commandBuffer, *matrix, *matrix, *matrix);
-  }
-
-  const double t0 = now();
-  commandBuffer->commit();
-  commandBuffer->waitUntilCompleted();
-  const double t1 = now();
-
-  if (const std::optional<gpu::CommandError> error = commandBuffer->error()) {
-    return failed(error->message);
-  }
-  const std::optional<std::int64_t> differences = device.countDifferences(*matrix, *reference);
-  if (!differences) {
-    return failed("cannot compare the last product with the first");
-  }
-  outcome.check = *differences == 0 ? ResultCheck::passed : ResultCheck::failed;
-  outcome.mismatchedValues = *differences;
-  outcome.seconds = t1 - t0;
-  // count × 2 × dimension³ fits in 64 bits by the choice of count.
-  outcome.gflops =
-      gflopsFigure(operationsPerMultiplication(dimension) * outcome.multiplications, t1 - t0);
-  return outcome;
+  return run.outcome;
 }
 
 } // namespace ventaro

@@ -4,7 +4,9 @@
 // It reports a chosen working set, stride, command-buffer error and result check, and
 // can refuse to make any one kind of object. Memory stays constant whatever the encodes.
 
+#include "workload/accuracy_check.h"
 #include "workload/gpu_device.h"
+#include "workload/uniform_values.h"
 
 #include <functional>
 #include <memory>
@@ -21,6 +23,12 @@ public:
   std::optional<gpu::CommandError> commandError; // every command buffer's, once completed
   std::string refuse; // the call ("newBuffer", "fillUniform", ...) that answers null / false
   std::int64_t differences = 0; // what countDifferences answers (a planted fault when not 0)
+  // readElements answers the exact values of start × start (the load's product) rounded to
+  // FP32, each plus this (a planted fault when not 0).
+  float productError = 0.0f;
+  std::string backendName = "fake";
+  std::optional<gpu::PciIdentity> pci;
+  bool processor = false;
   // Run inside commit of a command buffer holding the load's own multiplications (one matrix
   // as every operand), not of the one for the first product.
   std::function<void()> onCommit;
@@ -38,7 +46,9 @@ public:
   }
 
   std::string name() const override { return "Fake GPU"; }
-  std::string backend() const override { return "fake"; }
+  std::string backend() const override { return backendName; }
+  bool isProcessor() const override { return processor; }
+  std::optional<gpu::PciIdentity> pciIdentity() const override { return pci; }
   std::uint64_t recommendedMaxWorkingSetSize() const override { return workingSet; }
   std::uint64_t rowBytesFromColumns(std::int64_t columns, gpu::DataType) const override {
     return rowBytes != 0 ? rowBytes : 4 * static_cast<std::uint64_t>(columns);
@@ -56,6 +66,19 @@ public:
   }
   std::optional<std::int64_t> countDifferences(const gpu::Matrix&, const gpu::Matrix&) override {
     return make<Part>("countDifferences") ? std::optional(differences) : std::nullopt;
+  }
+  std::optional<std::vector<float>>
+  readElements(const gpu::Matrix& matrix, std::span<const gpu::ElementPosition> at) override {
+    if (!make<Part>("readElements " + std::to_string(at.size()))) {
+      return std::nullopt;
+    }
+    std::vector<float> values;
+    for (const auto& [row, column] : at) {
+      const ExactElement exact =
+          exactSquareElement(gpu::loadSeed, matrix.descriptor().rows, row, column);
+      values.push_back(static_cast<float>(exact.value) + productError);
+    }
+    return values;
   }
   std::string lastFailure() const override { return refuse.empty() ? "" : "refused"; }
   std::unique_ptr<gpu::Matrix> newMatrix(std::shared_ptr<gpu::Buffer> buffer,

@@ -7,6 +7,8 @@
 #include "workload/cuda/cuda_objects.h"
 #include "workload/cuda/cuda_status.h"
 
+#include <array>
+#include <cstdio>
 #include <glib.h>
 #include <mutex>
 
@@ -37,8 +39,14 @@ std::vector<std::shared_ptr<Device>> enumerate() {
     if (failure(cudaGetDeviceProperties(&properties, ordinal), "cudaGetDeviceProperties")) {
       continue;
     }
-    devices.push_back(
-        std::make_shared<CudaDevice>(ordinal, properties.name, properties.totalGlobalMem));
+    std::array<char, 32> address{};
+    std::snprintf(address.data(), address.size(), "%04x:%02x:%02x.0",
+                  static_cast<unsigned>(properties.pciDomainID),
+                  static_cast<unsigned>(properties.pciBusID),
+                  static_cast<unsigned>(properties.pciDeviceID));
+    devices.push_back(std::make_shared<CudaDevice>(ordinal, properties.name,
+                                                   properties.totalGlobalMem,
+                                                   PciIdentity{address.data(), 0x10de, 0}));
   }
   return devices;
 }
@@ -88,8 +96,8 @@ std::vector<std::shared_ptr<Device>> usableCudaDevices() {
   return devices;
 }
 
-CudaDevice::CudaDevice(int ordinal, std::string name, std::uint64_t totalMemory)
-    : ordinal_(ordinal), name_(std::move(name)), totalMemory_(totalMemory) {}
+CudaDevice::CudaDevice(int ordinal, std::string name, std::uint64_t totalMemory, PciIdentity pci)
+    : ordinal_(ordinal), name_(std::move(name)), totalMemory_(totalMemory), pci_(std::move(pci)) {}
 
 std::unique_ptr<CommandQueue> CudaDevice::newCommandQueue() {
   std::shared_ptr<QueueResources> resources = QueueResources::make(ordinal_, lastFailure_);
@@ -181,6 +189,29 @@ std::optional<std::int64_t> CudaDevice::countDifferences(const Matrix& a, const 
     return std::nullopt;
   }
   return static_cast<std::int64_t>(differences);
+}
+
+std::optional<std::vector<float>>
+CudaDevice::readElements(const Matrix& matrix, std::span<const ElementPosition> positions) {
+  const auto* own = dynamic_cast<const CudaMatrix*>(&matrix);
+  if (own == nullptr || !accepts(own->buffer())) {
+    lastFailure_ = "matrix of another device";
+    return std::nullopt;
+  }
+  // The copies below wait for the legacy stream only; the load's streams are non-blocking.
+  std::optional<std::string> failed = failure(cudaSetDevice(ordinal_), "cudaSetDevice");
+  if (!failed) {
+    failed = failure(cudaDeviceSynchronize(), "cudaDeviceSynchronize");
+  }
+  if (failed) {
+    lastFailure_ = *failed;
+    return std::nullopt;
+  }
+  std::optional<std::vector<float>> values = readElementsOf<CudaMatrix>(matrix, positions, deviceCopy);
+  if (!values) {
+    lastFailure_ = "a position outside the matrix, or a copy failed";
+  }
+  return values;
 }
 
 std::vector<float> readMatrix(const Matrix& matrix) {

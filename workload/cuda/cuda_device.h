@@ -25,7 +25,7 @@ std::vector<std::shared_ptr<Device>> usableCudaDevices();
 
 class CudaDevice final : public BackendDevice<CudaCommandBuffer, CudaMatrix, CudaBuffer> {
 public:
-  CudaDevice(int ordinal, std::string name, std::uint64_t totalMemory);
+  CudaDevice(int ordinal, std::string name, std::uint64_t totalMemory, PciIdentity pci = {});
 
   std::string name() const override { return name_; }
   std::string backend() const override { return "cuda"; }
@@ -40,6 +40,11 @@ public:
   bool fillUniform(Matrix& matrix, std::uint64_t seed) override;
   /// The bitwise comparison, by a kernel on the device.
   std::optional<std::int64_t> countDifferences(const Matrix& a, const Matrix& b) override;
+  /// The values at `positions`, copied one by one (a few hundred) after the device is idle.
+  std::optional<std::vector<float>> readElements(const Matrix& matrix,
+                                                 std::span<const ElementPosition> positions) override;
+  /// The address the runtime reports; NVIDIA's vendor id (the device id is not known).
+  std::optional<PciIdentity> pciIdentity() const override { return pci_; }
   int ordinal() const { return ordinal_; }
 
 protected:
@@ -49,6 +54,7 @@ private:
   int ordinal_;
   std::string name_;
   std::uint64_t totalMemory_;
+  PciIdentity pci_;
 };
 
 /// For tests and tools: the elements of a CUDA-backend matrix, row by row without padding.
