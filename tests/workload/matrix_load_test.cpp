@@ -40,7 +40,8 @@ TEST(MatrixLoad, FillsAndComputesTheFirstProductBeforeTheClockAndChecksAfterIt) 
                 matrix +
                 ", newMatrixMultiplication 4096 4096 4096, fillUniform, "
                 "commandBuffer, encode, commit, waitUntilCompleted, error, " // first product
-                "encode, clock, commit, waitUntilCompleted, clock, error, countDifferences, ");
+                "encode, clock, commit, waitUntilCompleted, clock, error, countDifferences, "
+                "readElements 256, ");
   EXPECT_EQ(load.device.encodes, 100000);
   EXPECT_EQ(load.device.otherEncodes, 1) << "the first product, into the reference";
   EXPECT_EQ(outcome.multiplications, 100000);
@@ -48,6 +49,24 @@ TEST(MatrixLoad, FillsAndComputesTheFirstProductBeforeTheClockAndChecksAfterIt) 
   EXPECT_EQ(outcome.gflops, 13'743'895) << "the figure is kept";
   EXPECT_TRUE(outcome.wrongResults() && !outcome.failed());
   EXPECT_EQ(outcome.mismatchedValues, 12);
+  EXPECT_EQ(outcome.accuracyCheck, ResultCheck::passed);
+}
+
+// A kernel wrong the same way every time passes last = first; the values read back against
+// the exact product catch it, and the figure is kept. Rounding to FP32 never fails it.
+TEST(MatrixLoad, AProductWrongTheSameWayEveryTimeFailsTheAccuracyCheck) {
+  for (const float error : {0.0f, 0.25f, -1.0f}) {
+    TimedLoad load;
+    load.device.productError = error;
+    const LoadOutcome outcome = load.run(512, 4);
+    EXPECT_EQ(outcome.check, ResultCheck::passed) << error;
+    EXPECT_EQ(outcome.valuesChecked, 256);
+    EXPECT_EQ(outcome.valuesOutsideBound, error == 0.0f ? 0 : 256) << error;
+    EXPECT_EQ(outcome.accuracyCheck, error == 0.0f ? ResultCheck::passed : ResultCheck::failed);
+    EXPECT_EQ(outcome.wrongResults(), error != 0.0f);
+    EXPECT_FALSE(outcome.failed());
+    EXPECT_GT(outcome.gflops, 0) << "the figure is kept";
+  }
 }
 
 TEST(MatrixLoad, TurnsOperationsAndElapsedTimeIntoWholeGflops) {
@@ -76,7 +95,8 @@ TEST(MatrixLoad, AnyFailureGivesZeroAndSaysWhy) {
       {"newBuffer", "cannot allocate 67108864 bytes for a matrix: refused"},
       {"newMatrixMultiplication", "cannot make a multiplication kernel: refused"},
       {"fillUniform", "cannot fill the matrix: refused"},
-      {"countDifferences", "cannot compare the last product with the first: refused"}};
+      {"countDifferences", "cannot compare the last product with the first: refused"},
+      {"readElements", "cannot read back values of the product: refused"}};
   for (const auto& [refused, reason] : refusals) {
     TimedLoad load;
     load.device.refuse = refused;
