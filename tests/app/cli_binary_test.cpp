@@ -51,7 +51,7 @@ bool isNumber(JsonObject* object, const char* key) {
 // the others may take.
 void expectRun(JsonObject* run, const std::string& kind, const std::string& status) {
   ASSERT_NE(run, nullptr) << "not a JSON object";
-  EXPECT_EQ(json_object_get_size(run), 12u);
+  EXPECT_EQ(json_object_get_size(run), 15u);
   EXPECT_EQ(json_object_get_int_member(run, "schema_version"), 1);
   EXPECT_EQ(text(run, "kind"), kind);
   EXPECT_EQ(text(run, "status"), status);
@@ -65,7 +65,7 @@ void expectRun(JsonObject* run, const std::string& kind, const std::string& stat
   EXPECT_EQ(JSON_NODE_HOLDS_NULL(device), status == "refused");
   if (JSON_NODE_HOLDS_OBJECT(device)) {
     JsonObject* fields = json_node_get_object(device);
-    EXPECT_THAT(text(fields, "backend"), AnyOf("cuda", "cpu"));
+    EXPECT_THAT(text(fields, "backend"), AnyOf("cuda", "vulkan", "cpu"));
     EXPECT_NE(text(fields, "name"), "(no string)");
     EXPECT_TRUE(isNumber(fields, "memory_bytes"));
   }
@@ -75,6 +75,10 @@ void expectRun(JsonObject* run, const std::string& kind, const std::string& stat
     EXPECT_TRUE(isNumber(run, key)) << key;
   }
   EXPECT_THAT(text(run, "result_check"), AnyOf("passed", "failed", "not-run"));
+  EXPECT_THAT(text(run, "accuracy_check"), AnyOf("passed", "failed", "not-run"));
+  for (const char* key : {"values_checked", "values_outside_bound"}) {
+    EXPECT_TRUE(isNumber(run, key)) << key;
+  }
 }
 
 // A benchmark on the CPU chosen by name: stdout holds the JSON alone, both notices (no bus)
@@ -91,6 +95,8 @@ TEST_F(VentaroHome, JsonBenchmarkOnTheChosenCpu) {
   JsonObject* run = json.object();
   EXPECT_EQ(text(json_object_get_object_member(run, "device"), "backend"), "cpu");
   EXPECT_GT(json_object_get_int_member(run, "gflops"), 0);
+  EXPECT_EQ(text(run, "accuracy_check"), "passed");
+  EXPECT_EQ(json_object_get_int_member(run, "values_checked"), 256);
 }
 
 // Refusal needs two GPUs, which no test machine has: the object is checked as written.
@@ -105,7 +111,8 @@ TEST_F(VentaroHome, ListDevicesEndsWithTheCpuAndChoosesByItsNames) {
   EXPECT_EQ(listed.status, 0) << listed.err;
   EXPECT_THAT(
       listed.out,
-      MatchesRegex("([a-z]+:[0-9]+\tcuda\t[^\t\n]+\t[0-9]+\n)*cpu\tcpu\t[^\t\n]+\t[0-9]+\n"));
+      MatchesRegex("([a-z]+:[0-9]+\t[a-z]+\t[^\t\n]+\t[0-9]+\t[^\t\n]+\n)*"
+                   "cpu\tcpu\t[^\t\n]+\t[0-9]+\t-\n"));
 
   const Outcome json = run({"--json", "--list-devices"});
   const Json devices(json.out);
@@ -115,6 +122,8 @@ TEST_F(VentaroHome, ListDevicesEndsWithTheCpuAndChoosesByItsNames) {
   ASSERT_GE(count, 1u);
   EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), count);
   EXPECT_EQ(text(json_array_get_object_element(array, count - 1), "id"), "cpu");
+  EXPECT_TRUE(json_object_get_null_member(json_array_get_object_element(array, count - 1),
+                                          "pci_address"));
 }
 
 // The argument, the exit status, what stderr says.

@@ -1,10 +1,12 @@
 #include "app/app_delegate.h"
+#include "app/commands.h"
 #include "app/device_choice.h"
 #include "tests/platform/fakes.h"
 #include "tests/workload/fake_gpu.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace ventaro {
 namespace {
@@ -130,6 +132,44 @@ TEST(LaunchSequence, AChosenDeviceRunsOnAMachineWithSeveralGpus) {
     ASSERT_EQ(launch.reports.size(), 1u);
     EXPECT_EQ(launch.reports[0].device, chosen);
   }
+}
+
+// Ids are numbered per backend, the CPU last; the list shows each device's PCI address
+// where it is known. A chosen processor-type device counts as no GPU.
+TEST(DeviceNames, AreNumberedPerBackendWithTheCpuLastAndShowThePciAddress) {
+  FakeGpuPlatform platform;
+  const auto device = [](const char* backend, const char* address, bool processor) {
+    auto made = std::make_shared<FakeDevice>();
+    made->backendName = backend;
+    made->processor = processor;
+    if (address != nullptr) {
+      made->pci = gpu::PciIdentity{address, 0x10de, 0x2330};
+    }
+    return made;
+  };
+  platform.gpus = {device("cuda", "0000:17:00.0", false), device("vulkan", nullptr, true),
+                   device("vulkan", "0000:17:00.0", false)};
+  const std::vector<NamedDevice> named =
+      namedDevices(platform, [&] { return device("cpu", nullptr, true); });
+  std::vector<std::string> ids;
+  for (const NamedDevice& each : named) {
+    ids.push_back(each.id);
+  }
+  EXPECT_THAT(ids, ElementsAre("cuda:0", "vulkan:0", "vulkan:1", "cpu"));
+
+  std::ostringstream text, json;
+  listDevices(named, false, text);
+  listDevices(named, true, json);
+  EXPECT_EQ(text.str(), "cuda:0\tcuda\tFake GPU\t17179869184\t0000:17:00.0\n"
+                        "vulkan:0\tvulkan\tFake GPU\t17179869184\t-\n"
+                        "vulkan:1\tvulkan\tFake GPU\t17179869184\t0000:17:00.0\n"
+                        "cpu\tcpu\tFake GPU\t17179869184\t-\n");
+  EXPECT_THAT(json.str(), ::testing::HasSubstr("\"pci_address\":\"0000:17:00.0\"}"));
+  EXPECT_THAT(json.str(), ::testing::HasSubstr("\"pci_address\":null}"));
+
+  EXPECT_EQ(ChosenDevicePlatform(platform, named[2].device).gpuCount(), 1u);
+  EXPECT_EQ(ChosenDevicePlatform(platform, named[1].device).gpuCount(), 0u) << "lavapipe";
+  EXPECT_EQ(ChosenDevicePlatform(platform, named[3].device).gpuCount(), 0u) << "the CPU";
 }
 
 } // namespace

@@ -76,7 +76,10 @@ TEST(WorkloadRun, FailedLoadOrWrongResultsPostTheFigureSayWhyAndExitOne) {
       {"error", "Ventaro measured 0 GFLOPS.", "ventaro: load failed: first product: device lost\n"},
       {"none", "Ventaro measured 0 GFLOPS.", "ventaro: load failed: no compute device\n"},
       {"wrong", "Ventaro measured [1-9][0-9]* GFLOPS\\. The results were wrong\\.",
-       "ventaro: the results were wrong: 7 values of the last product differed from the first\n"}};
+       "ventaro: the results were wrong: 7 values of the last product differed from the first\n"},
+      {"inexact", "Ventaro measured [1-9][0-9]* GFLOPS\\. The results were wrong\\.",
+       "ventaro: the results were wrong: 256 of 256 values of the product lay outside the FP32 "
+       "error bound of the exact product\n"}};
   for (const auto& [fault, body, stderrLine] : cases) {
     RunOfFakes run;
     run.gpus.defaultDevice->commandError = gpu::CommandError{"device lost"};
@@ -85,6 +88,9 @@ TEST(WorkloadRun, FailedLoadOrWrongResultsPostTheFigureSayWhyAndExitOne) {
     } else if (fault == std::string("wrong")) {
       run.gpus.defaultDevice->commandError.reset();
       run.gpus.defaultDevice->differences = 7;
+    } else if (fault == std::string("inexact")) {
+      run.gpus.defaultDevice->commandError.reset();
+      run.gpus.defaultDevice->productError = 0.5f; // wrong the same way every time
     }
     std::vector<RunReport> reports;
     run.start([&](const RunReport& r) { reports.push_back(r); });
@@ -95,7 +101,7 @@ TEST(WorkloadRun, FailedLoadOrWrongResultsPostTheFigureSayWhyAndExitOne) {
     EXPECT_EQ(run.log.calls().back(), "terminate");
     EXPECT_EQ(run.application.exitStatus, 1) << fault;
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].outcome.failed(), fault != std::string("wrong"));
+    EXPECT_EQ(reports[0].outcome.failed(), std::string(fault) == "error" || fault == std::string("none"));
   }
 }
 
