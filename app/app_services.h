@@ -3,11 +3,11 @@
 // Everything the application delegate reaches outside itself, handed over when it is made.
 
 #include "app/fan_anomaly.h"
+#include "app/workload_run.h"
 #include "platform/application.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 #include "workload/gpu_device.h"
-#include "app/workload_run.h"
 
 #include <functional>
 #include <iosfwd>

@@ -144,9 +144,8 @@ std::optional<std::vector<float>> readElementsAt(const std::byte* storage,
 
 /// readElementsAt for a matrix of one backend; none for a matrix of another.
 template <class BackendMatrix>
-std::optional<std::vector<float>> readElementsOf(const Matrix& matrix,
-                                                 std::span<const ElementPosition> positions,
-                                                 PitchedCopy copy) {
+std::optional<std::vector<float>>
+readElementsOf(const Matrix& matrix, std::span<const ElementPosition> positions, PitchedCopy copy) {
   const auto* own = dynamic_cast<const BackendMatrix*>(&matrix);
   return own != nullptr ? readElementsAt(own->buffer().data(), own->descriptor(), positions, copy)
                         : std::nullopt;

@@ -67,10 +67,11 @@ std::shared_ptr<Device> BackendPlatform::createSystemDefaultDevice() {
 GpuPlatform& systemGpuPlatform() {
   // The backends come from the list CMake writes; nothing here names one of them.
   static BackendPlatform platform(PlatformParts{
-      registeredBackends(),
-      [] { return pciGpus(); },
+      registeredBackends(), [] { return pciGpus(); },
       [] { return std::make_shared<cpu::CpuDevice>(); },
-      [](const PciIdentity& gpu) { return pciNameFromFile(kPciIdsPath, gpu.vendorId, gpu.deviceId); },
+      [](const PciIdentity& gpu) {
+        return pciNameFromFile(kPciIdsPath, gpu.vendorId, gpu.deviceId);
+      },
       [](const std::string& note) { std::fprintf(stderr, "ventaro: %s\n", note.c_str()); }});
   return platform;
 }

@@ -109,10 +109,8 @@ TEST(RunJson, RefusedStartHasNoDeviceAndTheReason) {
 TEST_F(VentaroHome, ListDevicesEndsWithTheCpuAndChoosesByItsNames) {
   const Outcome listed = run({"--list-devices"});
   EXPECT_EQ(listed.status, 0) << listed.err;
-  EXPECT_THAT(
-      listed.out,
-      MatchesRegex("([a-z]+:[0-9]+\t[a-z]+\t[^\t\n]+\t[0-9]+\t[^\t\n]+\n)*"
-                   "cpu\tcpu\t[^\t\n]+\t[0-9]+\t-\n"));
+  EXPECT_THAT(listed.out, MatchesRegex("([a-z]+:[0-9]+\t[a-z]+\t[^\t\n]+\t[0-9]+\t[^\t\n]+\n)*"
+                                       "cpu\tcpu\t[^\t\n]+\t[0-9]+\t-\n"));
 
   const Outcome json = run({"--json", "--list-devices"});
   const Json devices(json.out);
@@ -122,8 +120,8 @@ TEST_F(VentaroHome, ListDevicesEndsWithTheCpuAndChoosesByItsNames) {
   ASSERT_GE(count, 1u);
   EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), count);
   EXPECT_EQ(text(json_array_get_object_element(array, count - 1), "id"), "cpu");
-  EXPECT_TRUE(json_object_get_null_member(json_array_get_object_element(array, count - 1),
-                                          "pci_address"));
+  EXPECT_TRUE(
+      json_object_get_null_member(json_array_get_object_element(array, count - 1), "pci_address"));
 }
 
 // The argument, the exit status, what stderr says.

@@ -34,7 +34,7 @@ protected:
 // let it through (it then ends at once: no fans are stuck here).
 TEST_F(OverPciFixture, TwoOrMoreGpusEndTheStartWithStatusThree) {
   const std::pair<const char*, int> machines[] = {
-      {"pci-macpro-2013", 2}, {"pci-macpro-tower", 1}, {"pci-macbookpro", 2},
+      {"pci-macpro-2013", 2}, {"pci-macpro-tower", 1},    {"pci-macbookpro", 2},
       {"pci-gpu-server", 1},  {"pci-virtual-machine", 0},
   };
   for (const auto& [tree, gpus] : machines) {

@@ -1,6 +1,6 @@
+#include "app/workload_run.h"
 #include "tests/platform/fakes.h"
 #include "tests/workload/fake_gpu.h"
-#include "app/workload_run.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -101,7 +101,8 @@ TEST(WorkloadRun, FailedLoadOrWrongResultsPostTheFigureSayWhyAndExitOne) {
     EXPECT_EQ(run.log.calls().back(), "terminate");
     EXPECT_EQ(run.application.exitStatus, 1) << fault;
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].outcome.failed(), std::string(fault) == "error" || fault == std::string("none"));
+    EXPECT_EQ(reports[0].outcome.failed(),
+              std::string(fault) == "error" || fault == std::string("none"));
   }
 }
 

@@ -17,9 +17,8 @@ const PciIdentity kRadeon{"0000:02:00.0", 0x1002, 0x67df};
 const PciIdentity kGeForce{"0000:17:00.0", 0x10de, 0x2330};
 
 // A fake device of `backend` at `pci` (none: unknown), or of processor type.
-std::shared_ptr<testing::FakeDevice> device(const std::string& backend,
-                                            std::optional<PciIdentity> pci,
-                                            bool processor = false) {
+std::shared_ptr<testing::FakeDevice>
+device(const std::string& backend, std::optional<PciIdentity> pci, bool processor = false) {
   auto made = std::make_shared<testing::FakeDevice>();
   made->backendName = backend;
   made->pci = std::move(pci);
@@ -80,14 +79,17 @@ TEST(DefaultDevice, IsTheGpuThroughTheFirstBackendThatDrivesItElseTheProcessor) 
        {backend("cuda", {cuda}, std::vector<std::shared_ptr<Device>>{}), backend("vulkan", {})},
        nullptr,
        {"(cuda: its device cannot run the load; vulkan: no device for it)", "cuBLAS"}},
-      {"a build without GPU backends", {kGeForce}, {}, nullptr,
+      {"a build without GPU backends",
+       {kGeForce},
+       {},
+       nullptr,
        {"(this build has no GPU backend)", "NVIDIA driver"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const DeviceChoice choice = chooseDefaultDevice(
-        c.gpus, c.backends,
-        [](const PciIdentity& gpu) { return gpu == kRadeon ? "Radeon RX 580" : ""; });
+    const DeviceChoice choice = chooseDefaultDevice(c.gpus, c.backends, [](const PciIdentity& gpu) {
+      return gpu == kRadeon ? "Radeon RX 580" : "";
+    });
     EXPECT_EQ(choice.device, c.chosen);
     EXPECT_EQ(choice.note.empty(), c.note.empty()) << choice.note;
     for (const std::string& part : c.note) {
@@ -106,22 +108,22 @@ TEST(BackendPlatform, CountsOnThePciBusAndChoosesTheDefaultOnce) {
     const auto gpu = device("vulkan", kRadeon);
     const auto lavapipe = device("vulkan", std::nullopt, true);
     const auto cpu = device("cpu", std::nullopt, true);
-    BackendPlatform platform(PlatformParts{
-        {backend("cuda", {}),
-         {"vulkan",
-          [&] {
-            ++listings;
-            return driven ? std::vector<std::shared_ptr<Device>>{lavapipe, gpu}
-                          : std::vector<std::shared_ptr<Device>>{lavapipe};
-          },
-          {}}},
-        [] { return std::vector<PciIdentity>{kRadeon}; },
-        [&] {
-          ++cpuDevicesMade;
-          return cpu;
-        },
-        {},
-        [&](const std::string& note) { notes.push_back(note); }});
+    BackendPlatform platform(
+        PlatformParts{{backend("cuda", {}),
+                       {"vulkan",
+                        [&] {
+                          ++listings;
+                          return driven ? std::vector<std::shared_ptr<Device>>{lavapipe, gpu}
+                                        : std::vector<std::shared_ptr<Device>>{lavapipe};
+                        },
+                        {}}},
+                      [] { return std::vector<PciIdentity>{kRadeon}; },
+                      [&] {
+                        ++cpuDevicesMade;
+                        return cpu;
+                      },
+                      {},
+                      [&](const std::string& note) { notes.push_back(note); }});
     EXPECT_EQ(platform.gpuCount(), 1u);
     EXPECT_EQ(listings, 0) << "no backend asked for the count";
     const std::shared_ptr<Device> chosen = platform.createSystemDefaultDevice();

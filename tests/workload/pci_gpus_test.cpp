@@ -39,7 +39,8 @@ TEST(PciGpus, CountsTheDisplayControllersOfGpuMakersInEachFixtureMachine) {
   for (const auto& [tree, expected] : machines) {
     EXPECT_EQ(addresses(pciGpus(fixture(tree))), expected) << tree;
   }
-  EXPECT_EQ(pciGpus(fixture("pci-macpro-tower")).front(), (PciIdentity{"0000:02:00.0", 0x1002, 0x67df}));
+  EXPECT_EQ(pciGpus(fixture("pci-macpro-tower")).front(),
+            (PciIdentity{"0000:02:00.0", 0x1002, 0x67df}));
   EXPECT_TRUE(pciGpus("/nonexistent").empty());
 }
 

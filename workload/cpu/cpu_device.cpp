@@ -110,8 +110,8 @@ std::optional<std::int64_t> CpuDevice::countDifferences(const Matrix& a, const M
   return std::nullopt;
 }
 
-std::optional<std::vector<float>> CpuDevice::readElements(const Matrix& matrix,
-                                                         std::span<const ElementPosition> positions) {
+std::optional<std::vector<float>>
+CpuDevice::readElements(const Matrix& matrix, std::span<const ElementPosition> positions) {
   std::optional<std::vector<float>> values = readElementsOf<CpuMatrix>(matrix, positions, hostCopy);
   if (!values) {
     lastFailure_ = "matrix of another device, or a position outside it";

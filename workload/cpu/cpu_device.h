@@ -43,8 +43,8 @@ public:
   /// The seeded fill and the bitwise comparison, on the calling thread.
   bool fillUniform(Matrix& matrix, std::uint64_t seed) override;
   std::optional<std::int64_t> countDifferences(const Matrix& a, const Matrix& b) override;
-  std::optional<std::vector<float>> readElements(const Matrix& matrix,
-                                                 std::span<const ElementPosition> positions) override;
+  std::optional<std::vector<float>>
+  readElements(const Matrix& matrix, std::span<const ElementPosition> positions) override;
   bool isProcessor() const override { return true; }
 
 private:

@@ -207,7 +207,8 @@ CudaDevice::readElements(const Matrix& matrix, std::span<const ElementPosition> 
     lastFailure_ = *failed;
     return std::nullopt;
   }
-  std::optional<std::vector<float>> values = readElementsOf<CudaMatrix>(matrix, positions, deviceCopy);
+  std::optional<std::vector<float>> values =
+      readElementsOf<CudaMatrix>(matrix, positions, deviceCopy);
   if (!values) {
     lastFailure_ = "a position outside the matrix, or a copy failed";
   }

@@ -41,8 +41,8 @@ public:
   /// The bitwise comparison, by a kernel on the device.
   std::optional<std::int64_t> countDifferences(const Matrix& a, const Matrix& b) override;
   /// The values at `positions`, copied one by one (a few hundred) after the device is idle.
-  std::optional<std::vector<float>> readElements(const Matrix& matrix,
-                                                 std::span<const ElementPosition> positions) override;
+  std::optional<std::vector<float>>
+  readElements(const Matrix& matrix, std::span<const ElementPosition> positions) override;
   /// The address the runtime reports; NVIDIA's vendor id (the device id is not known).
   std::optional<PciIdentity> pciIdentity() const override { return pci_; }
   int ordinal() const { return ordinal_; }
