@@ -8,10 +8,10 @@ namespace ventaro::gpu::vulkan {
 
 /// What a device allows a compute workgroup, as its properties report it.
 struct ComputeLimits {
-  std::uint32_t maxInvocations = 128;  // maxComputeWorkGroupInvocations
-  std::uint32_t maxSizeX = 128;        // maxComputeWorkGroupSize[0]
+  std::uint32_t maxInvocations = 128;   // maxComputeWorkGroupInvocations
+  std::uint32_t maxSizeX = 128;         // maxComputeWorkGroupSize[0]
   std::uint32_t maxSharedBytes = 16384; // maxComputeSharedMemorySize
-  std::uint32_t subgroupSize = 0;      // 0 where the device does not say
+  std::uint32_t subgroupSize = 0;       // 0 where the device does not say
 };
 
 /// One workgroup computes a blockRows × blockColumns block of the product, stepping through

@@ -7,10 +7,9 @@
 #ifndef VK_NO_PROTOTYPES
 #define VK_NO_PROTOTYPES
 #endif
-#include <vulkan/vulkan.h>
-
 #include <optional>
 #include <string>
+#include <vulkan/vulkan.h>
 
 namespace ventaro::gpu::vulkan {
 

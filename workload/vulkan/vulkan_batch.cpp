@@ -19,8 +19,9 @@ std::unique_ptr<Batch> Batch::make(std::shared_ptr<Context> context, std::string
   poolInfo.queueFamilyIndex = c.queueFamily();
   VkFenceCreateInfo fenceInfo{};
   fenceInfo.sType = VK_STRUCTURE_TYPE_FENCE_CREATE_INFO;
-  std::optional<std::string> failed = c.check(
-      c.vk().vkCreateCommandPool(c.device(), &poolInfo, nullptr, &batch->pool_), "vkCreateCommandPool");
+  std::optional<std::string> failed =
+      c.check(c.vk().vkCreateCommandPool(c.device(), &poolInfo, nullptr, &batch->pool_),
+              "vkCreateCommandPool");
   if (!failed) {
     failed = c.check(c.vk().vkCreateFence(c.device(), &fenceInfo, nullptr, &batch->fence_),
                      "vkCreateFence");
@@ -117,8 +118,8 @@ std::optional<VkCommandBuffer> Batch::begin(bool reusable, std::string& why) {
   std::optional<std::string> failed = context_->check(
       c.vk().vkAllocateCommandBuffers(c.device(), &info, &commands), "vkAllocateCommandBuffers");
   if (!failed) {
-    failed = context_->check(c.vk().vkBeginCommandBuffer(commands, &beginInfo),
-                             "vkBeginCommandBuffer");
+    failed =
+        context_->check(c.vk().vkBeginCommandBuffer(commands, &beginInfo), "vkBeginCommandBuffer");
   }
   if (failed) {
     why = *failed;

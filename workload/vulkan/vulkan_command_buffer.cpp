@@ -51,9 +51,9 @@ void VulkanCommandBuffer::encode(const GemmSizes& sizes, VulkanMatrix& left, Vul
 
 std::optional<std::string> VulkanCommandBuffer::startRun(const Multiplication& m) {
   VulkanBuffer& target = m.result->buffer();
-  const std::array<VkBuffer, 3> buffers{
-      m.left->buffer().storage(), m.right->buffer().storage(),
-      m.placement == Placement::direct ? target.storage() : target.second()};
+  const std::array<VkBuffer, 3> buffers{m.left->buffer().storage(), m.right->buffer().storage(),
+                                        m.placement == Placement::direct ? target.storage()
+                                                                         : target.second()};
   std::string why;
   const std::optional<VkDescriptorSet> set = batch_->bind(buffers, why);
   if (!set) {
@@ -90,14 +90,14 @@ std::optional<std::string> VulkanCommandBuffer::record(const Run& run, int level
   }
   const Multiplication& m = run.multiplication;
   const Context& c = context();
-  const bool aligned = strideAligned(*m.left) && strideAligned(*m.right) && strideAligned(*m.result);
-  const std::array<std::uint32_t, 6> push{
-      static_cast<std::uint32_t>(m.sizes.rows),
-      static_cast<std::uint32_t>(m.sizes.columns),
-      static_cast<std::uint32_t>(m.sizes.interior),
-      static_cast<std::uint32_t>(m.left->leadingDimension()),
-      static_cast<std::uint32_t>(m.right->leadingDimension()),
-      static_cast<std::uint32_t>(m.result->leadingDimension())};
+  const bool aligned =
+      strideAligned(*m.left) && strideAligned(*m.right) && strideAligned(*m.result);
+  const std::array<std::uint32_t, 6> push{static_cast<std::uint32_t>(m.sizes.rows),
+                                          static_cast<std::uint32_t>(m.sizes.columns),
+                                          static_cast<std::uint32_t>(m.sizes.interior),
+                                          static_cast<std::uint32_t>(m.left->leadingDimension()),
+                                          static_cast<std::uint32_t>(m.right->leadingDimension()),
+                                          static_cast<std::uint32_t>(m.result->leadingDimension())};
   const std::uint32_t groupsX = groupsFor(m.sizes.columns, c.tiles().blockColumns);
   const std::uint32_t groupsY = groupsFor(m.sizes.rows, c.tiles().blockRows);
   for (std::int64_t i = 0; i < (std::int64_t{1} << level); ++i) {

@@ -55,8 +55,8 @@ std::optional<std::string> Context::open(const InstanceApi& instance, VkPhysical
   info.sType = VK_STRUCTURE_TYPE_DEVICE_CREATE_INFO;
   info.queueCreateInfoCount = 1;
   info.pQueueCreateInfos = &queueInfo;
-  if (auto failed = failure(instance.vkCreateDevice(physical, &info, nullptr, &device_),
-                            "vkCreateDevice")) {
+  if (auto failed =
+          failure(instance.vkCreateDevice(physical, &info, nullptr, &device_), "vkCreateDevice")) {
     return failed;
   }
   if (!api_.load(instance, device_)) {
@@ -99,9 +99,9 @@ std::optional<std::string> Context::buildPipelines() {
   layoutInfo.pSetLayouts = &setLayout_;
   layoutInfo.pushConstantRangeCount = 1;
   layoutInfo.pPushConstantRanges = &push;
-  if (auto failed = check(api_.vkCreatePipelineLayout(device_, &layoutInfo, nullptr,
-                                                      &pipelineLayout_),
-                          "vkCreatePipelineLayout")) {
+  if (auto failed =
+          check(api_.vkCreatePipelineLayout(device_, &layoutInfo, nullptr, &pipelineLayout_),
+                "vkCreatePipelineLayout")) {
     return failed;
   }
   if (auto failed = buildPipeline(Kernel::gemm, sgemmShader(), true, false)) {
@@ -130,10 +130,9 @@ std::optional<std::string> Context::buildPipeline(Kernel kernel,
   }
   // The gemm shader's constants 0 to 6: invocations, block rows, block columns, depth,
   // rows and columns per invocation, aligned strides.
-  const std::array<std::uint32_t, 7> values{tiles_.invocations, tiles_.blockRows,
-                                            tiles_.blockColumns, tiles_.depth,
-                                            tiles_.threadRows,   tiles_.threadColumns,
-                                            aligned ? VK_TRUE : VK_FALSE};
+  const std::array<std::uint32_t, 7> values{
+      tiles_.invocations, tiles_.blockRows,     tiles_.blockColumns,         tiles_.depth,
+      tiles_.threadRows,  tiles_.threadColumns, aligned ? VK_TRUE : VK_FALSE};
   std::array<VkSpecializationMapEntry, 7> entries{};
   for (std::uint32_t i = 0; i < entries.size(); ++i) {
     entries[i] = {i, i * static_cast<std::uint32_t>(sizeof(std::uint32_t)), sizeof(std::uint32_t)};

@@ -46,8 +46,8 @@ public:
   /// The seeded fill and the bitwise comparison, by shaders on the device.
   bool fillUniform(Matrix& matrix, std::uint64_t seed) override;
   std::optional<std::int64_t> countDifferences(const Matrix& a, const Matrix& b) override;
-  std::optional<std::vector<float>> readElements(const Matrix& matrix,
-                                                 std::span<const ElementPosition> positions) override;
+  std::optional<std::vector<float>>
+  readElements(const Matrix& matrix, std::span<const ElementPosition> positions) override;
   bool isProcessor() const override { return facts_.processor; }
   std::optional<PciIdentity> pciIdentity() const override { return facts_.pci; }
 

@@ -90,16 +90,16 @@ DeviceFacts factsOf(const InstanceApi& api, VkPhysicalDevice physical) {
   }
   facts.maxBufferBytes = limits.maxStorageBufferRange;
   if (version11 && maintenance.maxMemoryAllocationSize != 0) {
-    facts.maxBufferBytes = std::min<std::uint64_t>(facts.maxBufferBytes,
-                                                   maintenance.maxMemoryAllocationSize);
+    facts.maxBufferBytes =
+        std::min<std::uint64_t>(facts.maxBufferBytes, maintenance.maxMemoryAllocationSize);
   }
   facts.workingSet =
       facts.processor
           ? cpu::workingSetPerThread * static_cast<std::uint64_t>(cpu::availableProcessorCount())
           : largestDeviceHeap(api, physical);
-  facts.tiles = gemmTilesFor({limits.maxComputeWorkGroupInvocations,
-                              limits.maxComputeWorkGroupSize[0], limits.maxComputeSharedMemorySize,
-                              version11 ? subgroup.subgroupSize : 0});
+  facts.tiles =
+      gemmTilesFor({limits.maxComputeWorkGroupInvocations, limits.maxComputeWorkGroupSize[0],
+                    limits.maxComputeSharedMemorySize, version11 ? subgroup.subgroupSize : 0});
   return facts;
 }
 

@@ -23,8 +23,8 @@ std::unique_ptr<Block> Block::make(std::shared_ptr<Context> context, std::uint64
   const std::optional<std::uint32_t> type =
       kind == Kind::device
           ? c.memoryType(requirements.memoryTypeBits, 0, VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT)
-          : c.memoryType(requirements.memoryTypeBits,
-                         VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT);
+          : c.memoryType(requirements.memoryTypeBits, VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT |
+                                                          VK_MEMORY_PROPERTY_HOST_COHERENT_BIT);
   if (!type) {
     why = "no memory type for the buffer";
     return nullptr;
@@ -40,9 +40,9 @@ std::unique_ptr<Block> Block::make(std::shared_ptr<Context> context, std::uint64
                      "vkBindBufferMemory");
   }
   if (!failed && kind == Kind::host) {
-    failed = c.check(vk.vkMapMemory(c.device(), block->memory_, 0, VK_WHOLE_SIZE, 0,
-                                    &block->mapped_),
-                     "vkMapMemory");
+    failed =
+        c.check(vk.vkMapMemory(c.device(), block->memory_, 0, VK_WHOLE_SIZE, 0, &block->mapped_),
+                "vkMapMemory");
   }
   if (failed) {
     why = *failed;

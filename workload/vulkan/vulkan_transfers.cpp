@@ -16,8 +16,7 @@ std::optional<std::string> copy(const VulkanMatrix& matrix, const Block& host,
                                 std::span<const VkBufferCopy> regions, Direction direction) {
   std::string why;
   std::unique_ptr<Batch> batch = Batch::make(matrix.buffer().sharedContext(), why);
-  const std::optional<VkCommandBuffer> commands =
-      batch ? batch->begin(false, why) : std::nullopt;
+  const std::optional<VkCommandBuffer> commands = batch ? batch->begin(false, why) : std::nullopt;
   if (!commands) {
     return why;
   }
@@ -93,8 +92,8 @@ std::vector<float> readMatrix(const Matrix& matrix) {
   const MatrixDescriptor& layout = own->descriptor();
   std::vector<float> elements(static_cast<std::size_t>(layout.rows * layout.columns));
   std::string why;
-  std::unique_ptr<Block> host = Block::make(own->buffer().sharedContext(),
-                                            elements.size() * sizeof(float), Block::Kind::host, why);
+  std::unique_ptr<Block> host = Block::make(
+      own->buffer().sharedContext(), elements.size() * sizeof(float), Block::Kind::host, why);
   if (!host || copy(*own, *host, rowRegions(*own, Direction::toHost), Direction::toHost)) {
     return {};
   }
@@ -104,13 +103,13 @@ std::vector<float> readMatrix(const Matrix& matrix) {
 
 bool writeMatrix(Matrix& matrix, std::span<const float> elements) {
   const auto* own = dynamic_cast<const VulkanMatrix*>(&matrix);
-  if (own == nullptr ||
-      elements.size() != static_cast<std::size_t>(own->descriptor().rows * own->descriptor().columns)) {
+  if (own == nullptr || elements.size() != static_cast<std::size_t>(own->descriptor().rows *
+                                                                    own->descriptor().columns)) {
     return false;
   }
   std::string why;
-  std::unique_ptr<Block> host = Block::make(own->buffer().sharedContext(),
-                                            elements.size_bytes(), Block::Kind::host, why);
+  std::unique_ptr<Block> host =
+      Block::make(own->buffer().sharedContext(), elements.size_bytes(), Block::Kind::host, why);
   if (!host) {
     return false;
   }
