@@ -1,10 +1,13 @@
 // ventaro-bench: the matrix load's throughput through each backend that was built, next to
 // the plain library call it stands on and the device's FP32 peak (measured FMA chains for
-// the processor, SMs × lanes × 2 × clock for a CUDA device). One line per backend:
+// the processor, SMs × lanes × 2 × clock for a CUDA device). One line per backend, and one
+// per Vulkan device (beside cuBLAS on an NVIDIA GPU):
 //   cpu: load N GFLOPS, library N GFLOPS, ratio R, peak N GFLOPS
+//   vulkan:0: load N GFLOPS, peak N GFLOPS, cuBLAS N GFLOPS, ratio R
 
 #include "bench/fma_peak.h"
 #include "bench/library_reference.h"
+#include "bench/vulkan_lines.h"
 #include "workload/cpu/cpu_device.h"
 #include "workload/gpu_device.h"
 #include "workload/matrix_load.h"
@@ -125,8 +128,9 @@ int main(int argc, char** argv) {
       ventaro::bench::cblasGflops(n, cpuCount, options->repeats, cpu.threads());
   printLine("cpu", cpuLoad, cpuLibrary, peak.gflops);
 
+  ventaro::bench::NvidiaReference nvidia;
   const auto gpus = ventaro::gpu::systemGpuPlatform().copyAllDevices();
-  if (!gpus.empty()) {
+  if (!gpus.empty() && gpus.front()->backend() == "cuda") {
     ventaro::gpu::Device& gpu = *gpus.front();
     const int gpuCount = countFor(*options, gpu);
     std::string figures;
@@ -137,6 +141,13 @@ int main(int argc, char** argv) {
     const std::optional<double> gpuLibrary =
         ventaro::bench::cublasGflops(n, gpuCount, options->repeats);
     printLine("cuda", gpuLoad, gpuLibrary.value_or(0.0), gpuPeak);
+    nvidia = {gpuLibrary, gpuPeak};
   }
+  ventaro::bench::printVulkanLines(
+      n, [&](const ventaro::gpu::Device& device) { return countFor(*options, device); },
+      [&](ventaro::gpu::Device& device) {
+        return loadGflops(device, n, countFor(*options, device), options->repeats);
+      },
+      nvidia);
   return 0;
 }

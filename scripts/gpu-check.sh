@@ -1,7 +1,8 @@
 #!/bin/bash
 # One command for a machine with an NVIDIA GPU: builds with the CUDA backend required, runs
-# the GPU tests with a skip counted as a failure, runs ventaro-bench, and a user start that
-# shows its result on the terminal. Prints each result line; exits non-zero on any failure.
+# the GPU tests with a skip counted as a failure (the Vulkan backend's too where NVIDIA's
+# Vulkan driver is installed), runs ventaro-bench, and a user start that shows its result on
+# the terminal. Prints each result line; exits non-zero on any failure.
 #   scripts/gpu-check.sh [build-folder]      (default: build-gpu)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,6 +16,8 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVENTARO_REQUIRE_CUDA=ON \
   -DVENTARO_BUILD_TESTS=ON >/dev/null || fail "configure failed (is the CUDA toolkit 12+ installed?)"
 cmake --build "$build" -j"$(nproc)" --target ventaro ventaro-bench ventaro_cuda_backend_tests \
   ventaro_load_binary_tests >/dev/null || fail "build failed"
+cmake --build "$build" -j"$(nproc)" --target ventaro_vulkan_backend_tests >/dev/null 2>&1 ||
+  echo "gpu-check: the Vulkan backend was not built (no glslc or Vulkan headers): not checked"
 
 # A skip means no usable device here: on this machine that is a failure.
 tests=$(find "$build" -name ventaro_cuda_backend_tests -type f | head -1)
@@ -24,10 +27,28 @@ if echo "$out" | grep -q '^\[  SKIPPED \]'; then
   echo "$out" | grep -iE 'skip|ventaro-DEBUG' | head -5
   fail "GPU tests were skipped: no usable CUDA device, driver or cuBLAS"
 fi
+# The Vulkan backend on the NVIDIA GPU, where NVIDIA's Vulkan driver is installed: its tests
+# must run on that GPU (the first Vulkan device), not skip or fall to a software device.
+vulkan=$(find "$build" -name ventaro_vulkan_backend_tests -type f | head -1)
+icd=$(ls /usr/share/vulkan/icd.d/nvidia_icd*.json /etc/vulkan/icd.d/nvidia_icd*.json \
+  /usr/local/nvidia/share/vulkan/icd.d/nvidia_icd*.json 2>/dev/null | head -1 || true)
+if [ -z "$vulkan" ]; then
+  :
+elif [ -z "$icd" ]; then
+  echo "gpu-check: no NVIDIA Vulkan driver here (no nvidia_icd.json): the Vulkan backend is not checked"
+else
+  out=$(VK_DRIVER_FILES="$icd" VK_ICD_FILENAMES="$icd" G_MESSAGES_DEBUG=ventaro timeout 300 \
+    "$vulkan" 2>&1) || { echo "$out" | tail -30; fail "Vulkan tests failed"; }
+  echo "$out" | grep -E '^\[  (PASSED|SKIPPED|FAILED) ' | sed 's/^/vulkan: /' || true
+  if echo "$out" | grep -q '^\[  SKIPPED \]'; then
+    fail "Vulkan tests were skipped: the NVIDIA Vulkan driver offers no device"
+  fi
+  export VK_DRIVER_FILES="$icd" VK_ICD_FILENAMES="$icd" # the bench's Vulkan line on the GPU
+fi
 binary=$(find "$build" -name ventaro_load_binary_tests -type f | head -1)
 timeout 120 "$binary" --gtest_brief=1 || fail "start-up footprint tests failed"
 
-timeout 240 "$build/bench/ventaro-bench" --repeat 2 | grep -E '^(#|cpu|cuda)' || fail "bench failed"
+timeout 240 "$build/bench/ventaro-bench" --repeat 2 | grep -E '^(#|cpu|cuda|vulkan)' || fail "bench failed"
 
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT

@@ -29,9 +29,10 @@ unit)
 deb)
   need cpack
   need dpkg-shlibdeps
-  # A package whose program needs CUDA libraries at load time would not start without them.
-  if readelf -d "$2/app/ventaro" | grep 'NEEDED.*libcu'; then
-    echo "the program needs CUDA libraries at load time"
+  # A package whose program needs CUDA or Vulkan libraries at load time would not start
+  # without them.
+  if readelf -d "$2/app/ventaro" | grep -E 'NEEDED.*(libcu|libvulkan)'; then
+    echo "the program needs CUDA or Vulkan libraries at load time"
     exit 1
   fi
   cpack -G DEB -B "$scratch" --config "$2/CPackConfig.cmake" >/dev/null
@@ -45,6 +46,11 @@ deb)
   depends=$(dpkg-deb -f "$deb" Depends)
   for lib in libc6 libglib2.0-0 libjson-glib-1.0-0 libopenblas; do
     grep -q "$lib" <<<"$depends" || { echo "no $lib in Depends: $depends"; exit 1; }
+  done
+  ! grep -q vulkan <<<"$depends" || { echo "Vulkan in Depends: $depends"; exit 1; }
+  recommends=$(dpkg-deb -f "$deb" Recommends)
+  for package in libvulkan1 mesa-vulkan-drivers; do
+    grep -q "$package" <<<"$recommends" || { echo "no $package in Recommends: $recommends"; exit 1; }
   done
   ;;
 esac

@@ -16,7 +16,7 @@ using ::testing::Not;
 class LoadBinary : public VentaroHome {};
 
 // Runs first in its process: the peak it reads is that of the starts it makes.
-TEST_F(LoadBinary, NoCudaLibraryIsNeededAtLoadTimeAndAStartWithoutALoadStaysSmall) {
+TEST_F(LoadBinary, NoGpuLibraryIsNeededAtLoadTimeAndAStartWithoutALoadStaysSmall) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the sanitizer's own memory is not the program's footprint";
 #endif
@@ -34,6 +34,7 @@ TEST_F(LoadBinary, NoCudaLibraryIsNeededAtLoadTimeAndAStartWithoutALoadStaysSmal
   const std::string dynamic = "readelf -d '" VENTARO_BINARY "' | grep ";
   ASSERT_EQ(std::system((dynamic + "-q NEEDED").c_str()), 0) << "readelf (binutils) is needed";
   EXPECT_NE(std::system((dynamic + "'NEEDED.*\\[libcu'").c_str()), 0) << "CUDA at load time";
+  EXPECT_NE(std::system((dynamic + "'NEEDED.*\\[libvulkan'").c_str()), 0) << "Vulkan at load time";
 }
 
 // The library under the load retries a refused allocation for ever; the load must fail first,

@@ -1,0 +1,98 @@
+#pragma once
+
+// The Vulkan entry points the backend calls, reached through the loader opened at run time:
+// no Vulkan library is a load-time dependency of the program. The instance is made once per
+// process and kept until exit.
+
+#ifndef VK_NO_PROTOTYPES
+#define VK_NO_PROTOTYPES
+#endif
+#include <optional>
+#include <string>
+#include <vulkan/vulkan.h>
+
+namespace ventaro::gpu::vulkan {
+
+// Instance-level functions, X(name) for each.
+#define VENTARO_VULKAN_INSTANCE_FUNCTIONS(X)                                                       \
+  X(vkDestroyInstance)                                                                             \
+  X(vkEnumeratePhysicalDevices)                                                                    \
+  X(vkEnumerateDeviceExtensionProperties)                                                          \
+  X(vkGetPhysicalDeviceProperties)                                                                 \
+  X(vkGetPhysicalDeviceProperties2)                                                                \
+  X(vkGetPhysicalDeviceMemoryProperties)                                                           \
+  X(vkGetPhysicalDeviceMemoryProperties2)                                                          \
+  X(vkGetPhysicalDeviceQueueFamilyProperties)                                                      \
+  X(vkCreateDevice)                                                                                \
+  X(vkGetDeviceProcAddr)
+
+// Device-level functions.
+#define VENTARO_VULKAN_DEVICE_FUNCTIONS(X)                                                         \
+  X(vkDestroyDevice)                                                                               \
+  X(vkGetDeviceQueue)                                                                              \
+  X(vkDeviceWaitIdle)                                                                              \
+  X(vkCreateBuffer)                                                                                \
+  X(vkDestroyBuffer)                                                                               \
+  X(vkGetBufferMemoryRequirements)                                                                 \
+  X(vkAllocateMemory)                                                                              \
+  X(vkFreeMemory)                                                                                  \
+  X(vkBindBufferMemory)                                                                            \
+  X(vkMapMemory)                                                                                   \
+  X(vkUnmapMemory)                                                                                 \
+  X(vkCreateShaderModule)                                                                          \
+  X(vkDestroyShaderModule)                                                                         \
+  X(vkCreateDescriptorSetLayout)                                                                   \
+  X(vkDestroyDescriptorSetLayout)                                                                  \
+  X(vkCreatePipelineLayout)                                                                        \
+  X(vkDestroyPipelineLayout)                                                                       \
+  X(vkCreateComputePipelines)                                                                      \
+  X(vkDestroyPipeline)                                                                             \
+  X(vkCreateDescriptorPool)                                                                        \
+  X(vkDestroyDescriptorPool)                                                                       \
+  X(vkAllocateDescriptorSets)                                                                      \
+  X(vkUpdateDescriptorSets)                                                                        \
+  X(vkCreateCommandPool)                                                                           \
+  X(vkDestroyCommandPool)                                                                          \
+  X(vkAllocateCommandBuffers)                                                                      \
+  X(vkBeginCommandBuffer)                                                                          \
+  X(vkEndCommandBuffer)                                                                            \
+  X(vkCmdBindPipeline)                                                                             \
+  X(vkCmdBindDescriptorSets)                                                                       \
+  X(vkCmdPushConstants)                                                                            \
+  X(vkCmdDispatch)                                                                                 \
+  X(vkCmdPipelineBarrier)                                                                          \
+  X(vkCmdCopyBuffer)                                                                               \
+  X(vkCmdFillBuffer)                                                                               \
+  X(vkCreateFence)                                                                                 \
+  X(vkDestroyFence)                                                                                \
+  X(vkWaitForFences)                                                                               \
+  X(vkQueueSubmit)
+
+#define VENTARO_VULKAN_MEMBER(name) PFN_##name name = nullptr;
+
+/// The instance and its functions.
+struct InstanceApi {
+  VkInstance instance = VK_NULL_HANDLE;
+  VENTARO_VULKAN_INSTANCE_FUNCTIONS(VENTARO_VULKAN_MEMBER)
+};
+
+/// The functions of one logical device.
+struct DeviceApi {
+  VENTARO_VULKAN_DEVICE_FUNCTIONS(VENTARO_VULKAN_MEMBER)
+  /// Binds every function for `device`; false when one is missing.
+  bool load(const InstanceApi& instance, VkDevice device);
+};
+
+#undef VENTARO_VULKAN_MEMBER
+
+/// The process's instance, made on the first call (which opens the loader); null, with the
+/// reason in `why` and the debug log, when there is no loader or no instance can be made.
+const InstanceApi* instanceApi(std::string* why = nullptr);
+
+/// The name of a result code, e.g. "VK_ERROR_DEVICE_LOST".
+std::string resultName(VkResult result);
+
+/// None for VK_SUCCESS; otherwise "<what>: <result name>", also written to the debug log.
+std::optional<std::string> failure(VkResult result, const char* what);
+
+} // namespace ventaro::gpu::vulkan

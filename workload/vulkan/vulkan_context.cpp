@@ -1,0 +1,235 @@
+#define G_LOG_DOMAIN "ventaro"
+
+#include "workload/vulkan/vulkan_context.h"
+
+#include "workload/vulkan/shader_code.h"
+
+#include <glib.h>
+#include <vector>
+
+namespace ventaro::gpu::vulkan {
+namespace {
+
+constexpr std::uint64_t waitSliceNanoseconds = 1'000'000'000;
+
+} // namespace
+
+std::shared_ptr<Context> Context::make(const InstanceApi& instance, VkPhysicalDevice physical,
+                                       const GemmTiles& tiles, std::string& why) {
+  std::shared_ptr<Context> context(new Context());
+  context->tiles_ = tiles;
+  std::optional<std::string> failed = context->open(instance, physical);
+  if (!failed) {
+    failed = context->buildPipelines();
+  }
+  if (failed) {
+    why = *failed;
+    return nullptr;
+  }
+  return context;
+}
+
+std::optional<std::string> Context::open(const InstanceApi& instance, VkPhysicalDevice physical) {
+  std::uint32_t families = 0;
+  instance.vkGetPhysicalDeviceQueueFamilyProperties(physical, &families, nullptr);
+  std::vector<VkQueueFamilyProperties> properties(families);
+  instance.vkGetPhysicalDeviceQueueFamilyProperties(physical, &families, properties.data());
+  bool found = false;
+  for (std::uint32_t family = 0; family < families && !found; ++family) {
+    if ((properties[family].queueFlags & VK_QUEUE_COMPUTE_BIT) != 0 &&
+        properties[family].queueCount > 0) {
+      queueFamily_ = family;
+      found = true;
+    }
+  }
+  if (!found) {
+    return "the device has no compute queue";
+  }
+  const float priority = 1.0f;
+  VkDeviceQueueCreateInfo queueInfo{};
+  queueInfo.sType = VK_STRUCTURE_TYPE_DEVICE_QUEUE_CREATE_INFO;
+  queueInfo.queueFamilyIndex = queueFamily_;
+  queueInfo.queueCount = 1;
+  queueInfo.pQueuePriorities = &priority;
+  VkDeviceCreateInfo info{};
+  info.sType = VK_STRUCTURE_TYPE_DEVICE_CREATE_INFO;
+  info.queueCreateInfoCount = 1;
+  info.pQueueCreateInfos = &queueInfo;
+  if (auto failed =
+          failure(instance.vkCreateDevice(physical, &info, nullptr, &device_), "vkCreateDevice")) {
+    return failed;
+  }
+  if (!api_.load(instance, device_)) {
+    // Nothing else can be called without the functions: destroy it here if that one is known.
+    if (api_.vkDestroyDevice != nullptr) {
+      api_.vkDestroyDevice(device_, nullptr);
+    }
+    device_ = VK_NULL_HANDLE;
+    return "the Vulkan device lacks an entry point";
+  }
+  api_.vkGetDeviceQueue(device_, queueFamily_, 0, &queue_);
+  instance.vkGetPhysicalDeviceMemoryProperties(physical, &memory_);
+  VkPhysicalDeviceProperties limits{};
+  instance.vkGetPhysicalDeviceProperties(physical, &limits);
+  maxGroups_ = {limits.limits.maxComputeWorkGroupCount[0],
+                limits.limits.maxComputeWorkGroupCount[1]};
+  return std::nullopt;
+}
+
+std::optional<std::string> Context::buildPipelines() {
+  std::array<VkDescriptorSetLayoutBinding, 3> bindings{};
+  for (std::uint32_t i = 0; i < bindings.size(); ++i) {
+    bindings[i].binding = i;
+    bindings[i].descriptorType = VK_DESCRIPTOR_TYPE_STORAGE_BUFFER;
+    bindings[i].descriptorCount = 1;
+    bindings[i].stageFlags = VK_SHADER_STAGE_COMPUTE_BIT;
+  }
+  VkDescriptorSetLayoutCreateInfo setInfo{};
+  setInfo.sType = VK_STRUCTURE_TYPE_DESCRIPTOR_SET_LAYOUT_CREATE_INFO;
+  setInfo.bindingCount = static_cast<std::uint32_t>(bindings.size());
+  setInfo.pBindings = bindings.data();
+  if (auto failed = check(api_.vkCreateDescriptorSetLayout(device_, &setInfo, nullptr, &setLayout_),
+                          "vkCreateDescriptorSetLayout")) {
+    return failed;
+  }
+  VkPushConstantRange push{VK_SHADER_STAGE_COMPUTE_BIT, 0, maxPushWords * sizeof(std::uint32_t)};
+  VkPipelineLayoutCreateInfo layoutInfo{};
+  layoutInfo.sType = VK_STRUCTURE_TYPE_PIPELINE_LAYOUT_CREATE_INFO;
+  layoutInfo.setLayoutCount = 1;
+  layoutInfo.pSetLayouts = &setLayout_;
+  layoutInfo.pushConstantRangeCount = 1;
+  layoutInfo.pPushConstantRanges = &push;
+  if (auto failed =
+          check(api_.vkCreatePipelineLayout(device_, &layoutInfo, nullptr, &pipelineLayout_),
+                "vkCreatePipelineLayout")) {
+    return failed;
+  }
+  if (auto failed = buildPipeline(Kernel::gemm, sgemmShader(), true, false)) {
+    return failed;
+  }
+  if (auto failed = buildPipeline(Kernel::gemmAligned, sgemmShader(), true, true)) {
+    return failed;
+  }
+  if (auto failed = buildPipeline(Kernel::fill, fillUniformShader(), false, false)) {
+    return failed;
+  }
+  return buildPipeline(Kernel::compare, countDifferencesShader(), false, false);
+}
+
+std::optional<std::string> Context::buildPipeline(Kernel kernel,
+                                                  std::span<const std::uint32_t> code, bool gemm,
+                                                  bool aligned) {
+  VkShaderModuleCreateInfo moduleInfo{};
+  moduleInfo.sType = VK_STRUCTURE_TYPE_SHADER_MODULE_CREATE_INFO;
+  moduleInfo.codeSize = code.size_bytes();
+  moduleInfo.pCode = code.data();
+  VkShaderModule module = VK_NULL_HANDLE;
+  if (auto failed = check(api_.vkCreateShaderModule(device_, &moduleInfo, nullptr, &module),
+                          "vkCreateShaderModule")) {
+    return failed;
+  }
+  // The gemm shader's constants 0 to 6: invocations, block rows, block columns, depth,
+  // rows and columns per invocation, aligned strides.
+  const std::array<std::uint32_t, 7> values{
+      tiles_.invocations, tiles_.blockRows,     tiles_.blockColumns,         tiles_.depth,
+      tiles_.threadRows,  tiles_.threadColumns, aligned ? VK_TRUE : VK_FALSE};
+  std::array<VkSpecializationMapEntry, 7> entries{};
+  for (std::uint32_t i = 0; i < entries.size(); ++i) {
+    entries[i] = {i, i * static_cast<std::uint32_t>(sizeof(std::uint32_t)), sizeof(std::uint32_t)};
+  }
+  VkSpecializationInfo specialization{static_cast<std::uint32_t>(entries.size()), entries.data(),
+                                      sizeof(values), values.data()};
+  VkComputePipelineCreateInfo info{};
+  info.sType = VK_STRUCTURE_TYPE_COMPUTE_PIPELINE_CREATE_INFO;
+  info.stage.sType = VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO;
+  info.stage.stage = VK_SHADER_STAGE_COMPUTE_BIT;
+  info.stage.module = module;
+  info.stage.pName = "main";
+  info.stage.pSpecializationInfo = gemm ? &specialization : nullptr;
+  info.layout = pipelineLayout_;
+  std::optional<std::string> failed =
+      check(api_.vkCreateComputePipelines(device_, VK_NULL_HANDLE, 1, &info, nullptr,
+                                          &pipelines_[static_cast<int>(kernel)]),
+            "vkCreateComputePipelines");
+  api_.vkDestroyShaderModule(device_, module, nullptr);
+  return failed;
+}
+
+Context::~Context() {
+  if (device_ == VK_NULL_HANDLE) {
+    return;
+  }
+  api_.vkDeviceWaitIdle(device_);
+  for (VkPipeline pipeline : pipelines_) {
+    if (pipeline != VK_NULL_HANDLE) {
+      api_.vkDestroyPipeline(device_, pipeline, nullptr);
+    }
+  }
+  if (pipelineLayout_ != VK_NULL_HANDLE) {
+    api_.vkDestroyPipelineLayout(device_, pipelineLayout_, nullptr);
+  }
+  if (setLayout_ != VK_NULL_HANDLE) {
+    api_.vkDestroyDescriptorSetLayout(device_, setLayout_, nullptr);
+  }
+  api_.vkDestroyDevice(device_, nullptr);
+}
+
+std::optional<std::uint32_t> Context::memoryType(std::uint32_t allowed,
+                                                 VkMemoryPropertyFlags wanted,
+                                                 VkMemoryPropertyFlags preferred) const {
+  std::optional<std::uint32_t> found;
+  for (std::uint32_t type = 0; type < memory_.memoryTypeCount; ++type) {
+    const VkMemoryPropertyFlags flags = memory_.memoryTypes[type].propertyFlags;
+    if ((allowed & (1u << type)) == 0 || (flags & wanted) != wanted) {
+      continue;
+    }
+    if ((flags & preferred) == preferred) {
+      return type;
+    }
+    if (!found) {
+      found = type;
+    }
+  }
+  return found;
+}
+
+std::optional<std::string> Context::submit(std::span<const VkCommandBuffer> buffers,
+                                           VkFence fence) {
+  if (auto gone = lost()) {
+    return gone;
+  }
+  VkSubmitInfo info{};
+  info.sType = VK_STRUCTURE_TYPE_SUBMIT_INFO;
+  info.commandBufferCount = static_cast<std::uint32_t>(buffers.size());
+  info.pCommandBuffers = buffers.data();
+  const std::lock_guard lock(queueMutex_);
+  return check(api_.vkQueueSubmit(queue_, 1, &info, fence), "vkQueueSubmit");
+}
+
+std::optional<std::string> Context::wait(VkFence fence) {
+  for (;;) {
+    const VkResult result = api_.vkWaitForFences(device_, 1, &fence, VK_TRUE, waitSliceNanoseconds);
+    if (result != VK_TIMEOUT) {
+      return check(result, "vkWaitForFences");
+    }
+    if (auto gone = lost()) {
+      return gone;
+    }
+  }
+}
+
+std::optional<std::string> Context::check(VkResult result, const char* what) {
+  if (result == VK_ERROR_DEVICE_LOST) {
+    lost_ = true;
+  }
+  return failure(result, what);
+}
+
+std::optional<std::string> Context::lost() const {
+  if (lost_) {
+    return std::string("the device was lost (VK_ERROR_DEVICE_LOST)");
+  }
+  return std::nullopt;
+}
+
+} // namespace ventaro::gpu::vulkan

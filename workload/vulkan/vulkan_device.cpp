@@ -1,0 +1,192 @@
+#include "workload/vulkan/vulkan_device.h"
+
+#include "workload/vulkan/vulkan_batch.h"
+
+#include <cstring>
+
+namespace ventaro::gpu::vulkan {
+namespace {
+
+class VulkanCommandQueue final : public CommandQueue {
+public:
+  explicit VulkanCommandQueue(std::shared_ptr<Context> context) : context_(std::move(context)) {}
+  /// Null where the device was lost or its pool cannot be made.
+  std::unique_ptr<CommandBuffer> commandBuffer() override {
+    std::string why;
+    std::unique_ptr<Batch> batch = Batch::make(context_, why);
+    return batch ? std::make_unique<VulkanCommandBuffer>(std::move(batch)) : nullptr;
+  }
+
+private:
+  std::shared_ptr<Context> context_;
+};
+
+// The 2D grid of 16 × 16 workgroups the fill and the comparison run over.
+constexpr std::uint32_t gridSide = 16;
+
+std::uint32_t gridGroups(std::int64_t extent) {
+  return static_cast<std::uint32_t>((extent + gridSide - 1) / gridSide);
+}
+
+} // namespace
+
+std::shared_ptr<Context> VulkanDevice::context() {
+  const std::lock_guard lock(mutex_);
+  if (!opened_) {
+    opened_ = true;
+    const InstanceApi* instance = instanceApi(&openFailure_);
+    if (instance != nullptr) {
+      context_ = Context::make(*instance, physical_, facts_.tiles, openFailure_);
+    }
+  }
+  if (!context_) {
+    lastFailure_ = openFailure_;
+  }
+  return context_;
+}
+
+bool VulkanDevice::accepts(const VulkanBuffer& buffer) const {
+  return context_ != nullptr && buffer.context() == context_.get();
+}
+
+const VulkanMatrix* VulkanDevice::ownMatrix(const Matrix& matrix) {
+  const auto* own = dynamic_cast<const VulkanMatrix*>(&matrix);
+  if (own == nullptr || !accepts(own->buffer())) {
+    lastFailure_ = "matrix of another device";
+    return nullptr;
+  }
+  return own;
+}
+
+std::unique_ptr<CommandQueue> VulkanDevice::newCommandQueue() {
+  std::shared_ptr<Context> opened = context();
+  if (!opened) {
+    return nullptr;
+  }
+  if (auto gone = opened->lost()) {
+    lastFailure_ = *gone;
+    return nullptr;
+  }
+  return std::make_unique<VulkanCommandQueue>(std::move(opened));
+}
+
+std::shared_ptr<Buffer> VulkanDevice::newBuffer(std::uint64_t length, ResourceOptions) {
+  if (length == 0) {
+    lastFailure_ = "a buffer of no bytes";
+    return nullptr;
+  }
+  if (length > facts_.maxBufferBytes) {
+    lastFailure_ = std::to_string(length) + " bytes is beyond the largest buffer this device " +
+                   "binds to a shader (" + std::to_string(facts_.maxBufferBytes) + " bytes)";
+    return nullptr;
+  }
+  std::shared_ptr<Context> opened = context();
+  if (!opened) {
+    return nullptr;
+  }
+  std::unique_ptr<Block> storage = Block::make(opened, length, Block::Kind::device, lastFailure_);
+  if (!storage) {
+    return nullptr;
+  }
+  return std::make_shared<VulkanBuffer>(std::move(opened), length, std::move(storage));
+}
+
+bool VulkanDevice::fillUniform(Matrix& matrix, std::uint64_t seed) {
+  const VulkanMatrix* own = ownMatrix(matrix);
+  if (own == nullptr) {
+    return false;
+  }
+  const MatrixDescriptor& layout = own->descriptor();
+  std::unique_ptr<Batch> batch = Batch::make(own->buffer().sharedContext(), lastFailure_);
+  if (!batch) {
+    return false;
+  }
+  const VkBuffer target = own->buffer().storage();
+  const std::array<VkBuffer, 3> bound{target, target, target};
+  const std::optional<VkDescriptorSet> set = batch->bind(bound, lastFailure_);
+  const std::optional<VkCommandBuffer> commands =
+      set ? batch->begin(false, lastFailure_) : std::nullopt;
+  if (!commands) {
+    return false;
+  }
+  const std::array<std::uint32_t, 5> push{
+      static_cast<std::uint32_t>(layout.rows), static_cast<std::uint32_t>(layout.columns),
+      static_cast<std::uint32_t>(own->leadingDimension()), static_cast<std::uint32_t>(seed),
+      static_cast<std::uint32_t>(seed >> 32)};
+  dispatch(batch->context(), *commands, Kernel::fill, *set, push, gridGroups(layout.columns),
+           gridGroups(layout.rows));
+  std::optional<std::string> failed = batch->end(*commands);
+  if (!failed) {
+    failed = batch->submit(std::span(&*commands, 1));
+  }
+  if (!failed) {
+    failed = batch->wait();
+  }
+  if (failed) {
+    lastFailure_ = *failed;
+  }
+  return !failed;
+}
+
+std::optional<std::int64_t> VulkanDevice::countDifferences(const Matrix& a, const Matrix& b) {
+  const auto matrices = comparable(a, b);
+  if (!matrices) {
+    return std::nullopt;
+  }
+  const auto [left, right] = *matrices;
+  const MatrixDescriptor& layout = left->descriptor();
+  const std::shared_ptr<Context>& shared = left->buffer().sharedContext();
+  std::unique_ptr<Block> counter =
+      Block::make(shared, sizeof(std::uint32_t), Block::Kind::host, lastFailure_);
+  std::unique_ptr<Batch> batch = counter ? Batch::make(shared, lastFailure_) : nullptr;
+  if (!batch) {
+    return std::nullopt;
+  }
+  std::memset(counter->mapped(), 0, sizeof(std::uint32_t));
+  const std::array<VkBuffer, 3> bound{left->buffer().storage(), right->buffer().storage(),
+                                      counter->handle()};
+  const std::optional<VkDescriptorSet> set = batch->bind(bound, lastFailure_);
+  const std::optional<VkCommandBuffer> commands =
+      set ? batch->begin(false, lastFailure_) : std::nullopt;
+  if (!commands) {
+    return std::nullopt;
+  }
+  const std::array<std::uint32_t, 3> push{static_cast<std::uint32_t>(layout.rows),
+                                          static_cast<std::uint32_t>(layout.columns),
+                                          static_cast<std::uint32_t>(left->leadingDimension())};
+  dispatch(batch->context(), *commands, Kernel::compare, *set, push, gridGroups(layout.columns),
+           gridGroups(layout.rows));
+  hostBarrier(batch->context().vk(), *commands);
+  std::optional<std::string> failed = batch->end(*commands);
+  if (!failed) {
+    failed = batch->submit(std::span(&*commands, 1));
+  }
+  if (!failed) {
+    failed = batch->wait();
+  }
+  if (failed) {
+    lastFailure_ = *failed;
+    return std::nullopt;
+  }
+  std::uint32_t differences = 0;
+  std::memcpy(&differences, counter->mapped(), sizeof(differences));
+  return differences;
+}
+
+std::optional<std::vector<float>>
+VulkanDevice::readElements(const Matrix& matrix, std::span<const ElementPosition> positions) {
+  const VulkanMatrix* own = ownMatrix(matrix);
+  if (own == nullptr) {
+    return std::nullopt;
+  }
+  const MatrixDescriptor& layout = own->descriptor();
+  for (const auto& [row, column] : positions) {
+    if (row < 0 || row >= layout.rows || column < 0 || column >= layout.columns) {
+      lastFailure_ = "position outside the matrix";
+      return std::nullopt;
+    }
+  }
+  return readPositions(*own, positions, lastFailure_);
+}
+
+} // namespace ventaro::gpu::vulkan

@@ -1,0 +1,73 @@
+#include "workload/vulkan/vulkan_objects.h"
+
+namespace ventaro::gpu::vulkan {
+
+std::unique_ptr<Block> Block::make(std::shared_ptr<Context> context, std::uint64_t length,
+                                   Kind kind, std::string& why) {
+  std::unique_ptr<Block> block(new Block(std::move(context)));
+  Context& c = *block->context_;
+  const DeviceApi& vk = c.vk();
+  VkBufferCreateInfo info{};
+  info.sType = VK_STRUCTURE_TYPE_BUFFER_CREATE_INFO;
+  info.size = length;
+  info.usage = VK_BUFFER_USAGE_STORAGE_BUFFER_BIT | VK_BUFFER_USAGE_TRANSFER_SRC_BIT |
+               VK_BUFFER_USAGE_TRANSFER_DST_BIT;
+  info.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
+  if (auto failed = c.check(vk.vkCreateBuffer(c.device(), &info, nullptr, &block->buffer_),
+                            "vkCreateBuffer")) {
+    why = *failed;
+    return nullptr;
+  }
+  VkMemoryRequirements requirements{};
+  vk.vkGetBufferMemoryRequirements(c.device(), block->buffer_, &requirements);
+  const std::optional<std::uint32_t> type =
+      kind == Kind::device
+          ? c.memoryType(requirements.memoryTypeBits, 0, VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT)
+          : c.memoryType(requirements.memoryTypeBits, VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT |
+                                                          VK_MEMORY_PROPERTY_HOST_COHERENT_BIT);
+  if (!type) {
+    why = "no memory type for the buffer";
+    return nullptr;
+  }
+  VkMemoryAllocateInfo allocation{};
+  allocation.sType = VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO;
+  allocation.allocationSize = requirements.size;
+  allocation.memoryTypeIndex = *type;
+  std::optional<std::string> failed = c.check(
+      vk.vkAllocateMemory(c.device(), &allocation, nullptr, &block->memory_), "vkAllocateMemory");
+  if (!failed) {
+    failed = c.check(vk.vkBindBufferMemory(c.device(), block->buffer_, block->memory_, 0),
+                     "vkBindBufferMemory");
+  }
+  if (!failed && kind == Kind::host) {
+    failed =
+        c.check(vk.vkMapMemory(c.device(), block->memory_, 0, VK_WHOLE_SIZE, 0, &block->mapped_),
+                "vkMapMemory");
+  }
+  if (failed) {
+    why = *failed;
+    return nullptr;
+  }
+  return block;
+}
+
+Block::~Block() {
+  const Context& c = *context_;
+  if (buffer_ != VK_NULL_HANDLE) {
+    c.vk().vkDestroyBuffer(c.device(), buffer_, nullptr);
+  }
+  if (memory_ != VK_NULL_HANDLE) {
+    // Freeing mapped memory unmaps it.
+    c.vk().vkFreeMemory(c.device(), memory_, nullptr);
+  }
+}
+
+bool VulkanBuffer::ensureSecond() {
+  if (!second_) {
+    std::string why;
+    second_ = Block::make(context_, length_, Block::Kind::device, why);
+  }
+  return second_ != nullptr;
+}
+
+} // namespace ventaro::gpu::vulkan

@@ -1,0 +1,120 @@
+// Copies between a matrix in device memory and the host, through a mapped host block.
+
+#include "workload/vulkan/vulkan_batch.h"
+#include "workload/vulkan/vulkan_device.h"
+
+#include <cstring>
+
+namespace ventaro::gpu::vulkan {
+namespace {
+
+enum class Direction { toHost, toDevice };
+
+// Runs one copy between `matrix`'s storage and `host` over `regions` (offsets: source, then
+// destination, in the direction's order).
+std::optional<std::string> copy(const VulkanMatrix& matrix, const Block& host,
+                                std::span<const VkBufferCopy> regions, Direction direction) {
+  std::string why;
+  std::unique_ptr<Batch> batch = Batch::make(matrix.buffer().sharedContext(), why);
+  const std::optional<VkCommandBuffer> commands = batch ? batch->begin(false, why) : std::nullopt;
+  if (!commands) {
+    return why;
+  }
+  const DeviceApi& vk = batch->context().vk();
+  const VkBuffer device = matrix.buffer().storage();
+  if (direction == Direction::toHost) {
+    vk.vkCmdCopyBuffer(*commands, device, host.handle(), static_cast<std::uint32_t>(regions.size()),
+                       regions.data());
+    hostBarrier(vk, *commands);
+  } else {
+    vk.vkCmdCopyBuffer(*commands, host.handle(), device, static_cast<std::uint32_t>(regions.size()),
+                       regions.data());
+  }
+  std::optional<std::string> failed = batch->end(*commands);
+  if (!failed) {
+    failed = batch->submit(std::span(&*commands, 1));
+  }
+  if (!failed) {
+    failed = batch->wait();
+  }
+  return failed;
+}
+
+// One region per row: each row of the matrix to its place in a packed host copy.
+std::vector<VkBufferCopy> rowRegions(const VulkanMatrix& matrix, Direction direction) {
+  const MatrixDescriptor& layout = matrix.descriptor();
+  const std::uint64_t packed = sizeof(float) * static_cast<std::uint64_t>(layout.columns);
+  std::vector<VkBufferCopy> regions;
+  for (std::int64_t row = 0; row < layout.rows; ++row) {
+    const std::uint64_t onDevice = static_cast<std::uint64_t>(row) * layout.rowBytes;
+    const std::uint64_t onHost = static_cast<std::uint64_t>(row) * packed;
+    regions.push_back(direction == Direction::toHost ? VkBufferCopy{onDevice, onHost, packed}
+                                                     : VkBufferCopy{onHost, onDevice, packed});
+  }
+  return regions;
+}
+
+} // namespace
+
+std::optional<std::vector<float>> readPositions(const VulkanMatrix& matrix,
+                                                std::span<const ElementPosition> positions,
+                                                std::string& why) {
+  std::vector<float> values(positions.size());
+  if (positions.empty()) {
+    return values;
+  }
+  std::unique_ptr<Block> host = Block::make(matrix.buffer().sharedContext(),
+                                            values.size() * sizeof(float), Block::Kind::host, why);
+  if (!host) {
+    return std::nullopt;
+  }
+  std::vector<VkBufferCopy> regions;
+  regions.reserve(positions.size());
+  for (std::size_t i = 0; i < positions.size(); ++i) {
+    const auto [row, column] = positions[i];
+    regions.push_back({static_cast<std::uint64_t>(row) * matrix.descriptor().rowBytes +
+                           sizeof(float) * static_cast<std::uint64_t>(column),
+                       i * sizeof(float), sizeof(float)});
+  }
+  if (auto failed = copy(matrix, *host, regions, Direction::toHost)) {
+    why = *failed;
+    return std::nullopt;
+  }
+  std::memcpy(values.data(), host->mapped(), values.size() * sizeof(float));
+  return values;
+}
+
+std::vector<float> readMatrix(const Matrix& matrix) {
+  const auto* own = dynamic_cast<const VulkanMatrix*>(&matrix);
+  if (own == nullptr) {
+    return {};
+  }
+  const MatrixDescriptor& layout = own->descriptor();
+  std::vector<float> elements(static_cast<std::size_t>(layout.rows * layout.columns));
+  std::string why;
+  std::unique_ptr<Block> host = Block::make(
+      own->buffer().sharedContext(), elements.size() * sizeof(float), Block::Kind::host, why);
+  if (!host || copy(*own, *host, rowRegions(*own, Direction::toHost), Direction::toHost)) {
+    return {};
+  }
+  std::memcpy(elements.data(), host->mapped(), elements.size() * sizeof(float));
+  return elements;
+}
+
+bool writeMatrix(Matrix& matrix, std::span<const float> elements) {
+  const auto* own = dynamic_cast<const VulkanMatrix*>(&matrix);
+  if (own == nullptr || elements.size() != static_cast<std::size_t>(own->descriptor().rows *
+                                                                    own->descriptor().columns)) {
+    return false;
+  }
+  std::string why;
+  std::unique_ptr<Block> host =
+      Block::make(own->buffer().sharedContext(), elements.size_bytes(), Block::Kind::host, why);
+  if (!host) {
+    return false;
+  }
+  std::memcpy(host->mapped(), elements.data(), elements.size_bytes());
+  return !copy(*own, *host, rowRegions(*own, Direction::toDevice), Direction::toDevice);
+}
+
+} // namespace ventaro::gpu::vulkan
