@@ -3,11 +3,11 @@
 // Everything the application delegate reaches outside itself, handed over when it is made.
 
 #include "app/fan_anomaly.h"
+#include "app/workload_run.h"
 #include "platform/application.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 #include "workload/gpu_device.h"
-#include "app/workload_run.h"
 
 #include <functional>
 #include <iosfwd>
@@ -30,6 +30,9 @@ struct AppServices {
   std::function<void(RunKind, const std::string& reason)> reportRefusal;
   /// Handed to the workload run, which tells it what the run did; may be empty.
   std::function<void(const RunReport&)> reportRun;
+  /// Handed to the workload run: follows a fan-reset run (see fan_reset_report.h); may be
+  /// empty.
+  FanResetFollower followFanReset;
   /// One pass over the fans (with `everyFan`, all of them), for `--check-fans`.
   std::function<FanReading(bool everyFan)> readFans;
   /// The CPU device, made when asked for (it is not among the platform's GPUs).

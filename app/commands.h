@@ -5,8 +5,8 @@
 
 #include "app/device_choice.h"
 #include "app/fan_anomaly.h"
-#include "smc/smc_error.h"
 #include "app/workload_run.h"
+#include "smc/smc_error.h"
 
 #include <iosfwd>
 #include <string>
