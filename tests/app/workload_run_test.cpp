@@ -1,6 +1,6 @@
+#include "app/workload_run.h"
 #include "tests/platform/fakes.h"
 #include "tests/workload/fake_gpu.h"
-#include "app/workload_run.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
