@@ -30,6 +30,9 @@ struct AppServices {
   std::function<void(RunKind, const std::string& reason)> reportRefusal;
   /// Handed to the workload run, which tells it what the run did; may be empty.
   std::function<void(const RunReport&)> reportRun;
+  /// Handed to the workload run: follows a fan-reset run (see fan_reset_report.h); may be
+  /// empty.
+  FanResetFollower followFanReset;
   /// One pass over the fans (with `everyFan`, all of them), for `--check-fans`.
   std::function<FanReading(bool everyFan)> readFans;
   /// The CPU device, made when asked for (it is not among the platform's GPUs).

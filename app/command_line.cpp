@@ -7,6 +7,20 @@ namespace ventaro {
 namespace {
 
 constexpr const char* kDeviceOption = "--device";
+constexpr const char* kUnitOption = "--unit";
+
+std::optional<TemperatureUnit> unitNamed(const std::string& name) {
+  if (name == "celsius") {
+    return TemperatureUnit::celsius;
+  }
+  if (name == "fahrenheit") {
+    return TemperatureUnit::fahrenheit;
+  }
+  if (name == "kelvin") {
+    return TemperatureUnit::kelvin;
+  }
+  return std::nullopt;
+}
 
 std::string quoted(const std::string& argument) {
   return "'" + argument + "'";
@@ -36,6 +50,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
   bool version = false;
   bool listDevices = false;
   bool checkFans = false;
+  bool sensors = false;
+  std::optional<std::string> unit;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     if (argument == "--login-item") {
@@ -46,6 +62,15 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
       listDevices = true;
     } else if (argument == "--check-fans") {
       checkFans = true;
+    } else if (argument == "--sensors") {
+      sensors = true;
+    } else if (argument == kUnitOption) {
+      if (i + 1 == arguments.size()) {
+        return usageError("option '--unit' needs a unit (celsius, fahrenheit or kelvin)");
+      }
+      unit = arguments[++i];
+    } else if (argument.starts_with(std::string(kUnitOption) + "=")) {
+      unit = argument.substr(std::string(kUnitOption).size() + 1);
     } else if (argument == "--help") {
       help = true;
     } else if (argument == "--version") {
@@ -66,16 +91,30 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     result.action = CommandLine::Action::showHelp;
   } else if (version) {
     result.action = CommandLine::Action::showVersion;
-  } else if (listDevices || checkFans) {
-    if (listDevices && checkFans) {
-      return usageError("--list-devices and --check-fans cannot be given together");
+  } else if (listDevices || checkFans || sensors) {
+    if (int{listDevices} + int{checkFans} + int{sensors} > 1) {
+      return usageError("--list-devices, --check-fans and --sensors cannot be given together");
     }
-    const char* option = listDevices ? "--list-devices" : "--check-fans";
+    const char* option = listDevices ? "--list-devices" : checkFans ? "--check-fans" : "--sensors";
     if (result.loginItem || result.device) {
       return usageError(std::string(option) + " runs nothing: it takes neither --login-item nor " +
                         "--device");
     }
-    result.action = listDevices ? CommandLine::Action::listDevices : CommandLine::Action::checkFans;
+    result.action = listDevices ? CommandLine::Action::listDevices
+                    : checkFans ? CommandLine::Action::checkFans
+                                : CommandLine::Action::sensors;
+  }
+  if (unit && result.action != CommandLine::Action::showHelp &&
+      result.action != CommandLine::Action::showVersion) {
+    if (result.action != CommandLine::Action::sensors) {
+      return usageError("--unit goes only with --sensors");
+    }
+    const auto named = unitNamed(*unit);
+    if (!named) {
+      return usageError("unknown unit " + quoted(*unit) + "; the units are celsius, fahrenheit " +
+                        "and kelvin");
+    }
+    result.unit = *named;
   }
   return result;
 }
@@ -89,6 +128,9 @@ std::string helpText(const std::string& programName) {
          "       " +
          programName +
          " --check-fans [--json]\n"
+         "       " +
+         programName +
+         " --sensors [--unit UNIT] [--json]\n"
          "Measure the FP32 matrix-multiplication throughput of the GPU (or the CPU where no GPU\n"
          "exists) and post it as a desktop notice.\n"
          "\n"
@@ -103,12 +145,15 @@ std::string helpText(const std::string& programName) {
          "  --list-devices   list the devices a run can use, one a line, and exit\n"
          "  --check-fans     read the fans as a login start does, print each fan and each term\n"
          "                   of the stuck-fan rule, and exit (0 not stuck, 1 stuck)\n"
+         "  --sensors        list the temperature sensors of the SMC, each with its key and its\n"
+         "                   temperature (? where the read failed), and exit\n"
+         "  --unit UNIT      with --sensors: celsius (the default), fahrenheit or kelvin\n"
          "  --help           show this help and exit\n"
          "  --version        show the version and exit\n"
          "\n"
          "Exit status: 0 done; 1 the load failed, its results were wrong or output was lost;\n"
          "2 usage error; 3 nothing to run on (two or more GPUs without --device, or\n"
-         "--check-fans without an SMC).\n"
+         "--check-fans or --sensors without an SMC).\n"
          "\n"
          "Settings: $XDG_CONFIG_HOME/ventaro/settings.ini, group [Ventaro], keys DelayAtLogin,\n"
          "HideAtLogin and StressLevel. See ventaro(1).\n";

@@ -1,9 +1,11 @@
 #pragma once
 
 // The command line: `--login-item` marks a login start; `--device` chooses the device a run
-// loads; `--json` asks for machine-readable output; `--list-devices` and `--check-fans` are
-// diagnostics that run nothing; `--help` and `--version` print and exit; anything else is a
-// usage error.
+// loads; `--json` asks for machine-readable output; `--list-devices`, `--check-fans` and
+// `--sensors` (with `--unit`) are diagnostics that run nothing; `--help` and `--version` print and
+// exit; anything else is a usage error.
+
+#include "smc/temperature_sensors.h"
 
 #include <optional>
 #include <string>
@@ -16,16 +18,18 @@ enum ExitStatus : int {
   kExitOk = 0,             // the start did its job (or --check-fans: the fans are not stuck)
   kExitFailed = 1,         // the load failed, its results were wrong, or output was lost
   kExitUsage = 2,          // the command line was not understood
-  kExitNothingToRunOn = 3, // two or more GPUs and no --device; --check-fans without an SMC
+  kExitNothingToRunOn = 3, // two or more GPUs and no --device; --check-fans or --sensors
+                           // without an SMC
 };
 
 struct CommandLine {
-  enum class Action { run, listDevices, checkFans, showHelp, showVersion, usageError };
+  enum class Action { run, listDevices, checkFans, sensors, showHelp, showVersion, usageError };
   Action action = Action::run;
   bool loginItem = false;
   bool json = false;
-  std::optional<std::string> device; // the --device value, as given
-  std::string problem;               // what is wrong, for usageError
+  std::optional<std::string> device;               // the --device value, as given
+  TemperatureUnit unit = TemperatureUnit::celsius; // the --unit of --sensors
+  std::string problem;                             // what is wrong, for usageError
 };
 
 /// Reads the arguments after the program name. An argument not understood, or options that do

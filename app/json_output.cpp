@@ -1,6 +1,7 @@
 #include "app/json_output.h"
 
 #include "app/commands.h"
+#include "app/sensors_command.h"
 #include "platform/display_text.h"
 
 #include <json-glib/json-glib.h>
@@ -111,9 +112,12 @@ const char* checkName(ResultCheck check) {
   return "not-run";
 }
 
+void fanResetMembers(JsonWriter& json, const FanResetCheck& check);
+
 // The members every run object has, in one order; `device` may be null.
 std::string runText(RunKind runKind, const gpu::Device* device, const LoadOutcome& outcome,
-                    const char* status, const std::optional<std::string>& reason) {
+                    const char* status, const std::optional<std::string>& reason,
+                    const std::optional<FanResetCheck>& fanReset = std::nullopt) {
   JsonWriter json;
   json.beginObject()
       .member("schema_version", std::int64_t{kJsonSchemaVersion})
@@ -129,7 +133,7 @@ std::string runText(RunKind runKind, const gpu::Device* device, const LoadOutcom
   } else {
     json.member("device", std::optional<std::string>());
   }
-  return json.member("precision", "fp32")
+  json.member("precision", "fp32")
       .member("dimension", outcome.dimension)
       .member("multiplications", outcome.multiplications)
       .member("seconds", outcome.seconds)
@@ -138,9 +142,11 @@ std::string runText(RunKind runKind, const gpu::Device* device, const LoadOutcom
       .member("mismatched_values", outcome.mismatchedValues)
       .member("accuracy_check", checkName(outcome.accuracyCheck))
       .member("values_checked", outcome.valuesChecked)
-      .member("values_outside_bound", outcome.valuesOutsideBound)
-      .endObject()
-      .text();
+      .member("values_outside_bound", outcome.valuesOutsideBound);
+  if (fanReset) {
+    fanResetMembers(json, *fanReset);
+  }
+  return json.endObject().text();
 }
 
 std::optional<std::string> pciAddressOf(const gpu::Device& device) {
@@ -165,11 +171,30 @@ void fanObject(JsonWriter& json, const FanValues& fan) {
       .endObject();
 }
 
+// The fans before and after a fan reset (each as --check-fans reads them) and its result.
+void fanResetMembers(JsonWriter& json, const FanResetCheck& check) {
+  json.beginArray("fans_before");
+  for (const FanValues& fan : check.before.fans) {
+    fanObject(json, fan);
+  }
+  json.endArray();
+  if (check.after) {
+    json.beginArray("fans_after");
+    for (const FanValues& fan : check.after->fans) {
+      fanObject(json, fan);
+    }
+    json.endArray();
+  } else {
+    json.member("fans_after", std::optional<std::string>());
+  }
+  json.member("fan_reset", fanResetName(check.result));
+}
+
 } // namespace
 
 std::string runJson(const RunReport& report) {
   return runText(report.runKind, report.device.get(), report.outcome, statusOf(report.outcome),
-                 report.outcome.failure);
+                 report.outcome.failure, report.fanReset);
 }
 
 std::string refusedRunJson(RunKind runKind, const std::string& reason) {
@@ -210,6 +235,28 @@ std::string fanCheckJson(const FanReading& reading) {
     json.beginObject().member("term", term.text).member("holds", term.holds).endObject();
   }
   return json.endArray().member("stuck", fansAreStuck(reading)).endObject().text();
+}
+
+std::string sensorsJson(const SensorsReading& reading) {
+  JsonWriter json;
+  json.beginObject()
+      .member("schema_version", std::int64_t{kJsonSchemaVersion})
+      .member("kind", "sensors")
+      .member("smc_available", !reading.openFailure.has_value())
+      .member("reason", reading.openFailure
+                            ? std::optional<std::string>(smcProblem(*reading.openFailure))
+                            : std::nullopt)
+      .member("unit", unitName(reading.unit))
+      .beginArray("sensors");
+  for (const SensorValue& sensor : reading.sensors) {
+    json.beginObject()
+        .member("name", sensor.name)
+        .member("key", fourCharCodeBytes(sensor.code))
+        .member(unitName(reading.unit), sensor.value)
+        .member("read_ok", sensor.value.has_value())
+        .endObject();
+  }
+  return json.endArray().endObject().text();
 }
 
 } // namespace ventaro

@@ -5,6 +5,7 @@
 
 #include "app/device_choice.h"
 #include "app/fan_anomaly.h"
+#include "app/sensors_command.h"
 #include "app/workload_run.h"
 
 #include <string>
@@ -23,5 +24,7 @@ std::string refusedRunJson(RunKind runKind, const std::string& reason);
 std::string devicesJson(const std::vector<NamedDevice>& devices);
 /// The fan check: the fans read, the terms of the rule, and whether the fans are stuck.
 std::string fanCheckJson(const FanReading& reading);
+/// The temperature sensors of --sensors, each with its value in the reading's unit.
+std::string sensorsJson(const SensorsReading& reading);
 
 } // namespace ventaro

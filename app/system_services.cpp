@@ -1,10 +1,14 @@
 #include "app/app_services.h"
 #include "app/fan_anomaly.h"
+#include "app/fan_reset_report.h"
 #include "platform/notification_center_on_first_use.h"
 #include "platform/system_notification_center.h"
 #include "smc/applesmc/applesmc_driver.h"
 #include "smc/smc_access.h"
 #include "workload/cpu/cpu_device.h"
+
+#include <iostream>
+#include <memory>
 
 namespace ventaro {
 
@@ -20,7 +24,18 @@ AppServices systemAppServices(Application& application, bool launchedAsLoginItem
   services.gpuPlatform = &gpu::systemGpuPlatform();
   // The fan check reads the fans through the Linux applesmc driver over /sys.
   SMCAccess::setDriver(applesmc::makeSystemDriver());
-  services.hasFanAnomaly = [] { return hasFanAnomaly(); };
+  // The check's reading is kept: after a fan reset it is the "before" of the report.
+  auto checked = std::make_shared<FanReading>();
+  services.hasFanAnomaly = [checked] {
+    *checked = readFans();
+    return fansAreStuck(*checked);
+  };
+  services.followFanReset = [&application, checked](RunReport report,
+                                                    std::function<void(const RunReport&)> end) {
+    followFanReset(
+        application, [] { return readFans(); }, *checked, std::move(report), std::move(end),
+        std::cerr);
+  };
   services.readFans = readFans;
   services.makeCpuDevice = [] { return std::make_shared<gpu::cpu::CpuDevice>(); };
   services.launchedAsLoginItem = launchedAsLoginItem;

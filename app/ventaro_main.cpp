@@ -5,6 +5,7 @@
 #include "app/command_line.h"
 #include "app/commands.h"
 #include "app/device_choice.h"
+#include "app/sensors_command.h"
 #include "platform/application.h"
 
 #include <cerrno>
@@ -99,6 +100,9 @@ int runStart(const std::string& programName, const CommandLine& commandLine,
   if (commandLine.action == CommandLine::Action::checkFans) {
     return checkFans(services.readFans(true), commandLine.json, standardOutput, std::cerr);
   }
+  if (commandLine.action == CommandLine::Action::sensors) {
+    return showSensors(readSensors(commandLine.unit), commandLine.json, standardOutput, std::cerr);
+  }
   if (commandLine.action == CommandLine::Action::listDevices) {
     return listDevices(namedDevices(*services.gpuPlatform, services.makeCpuDevice),
                        commandLine.json, standardOutput);
@@ -149,6 +153,7 @@ int ventaroMain(int argc, char** argv) {
   case CommandLine::Action::run:
   case CommandLine::Action::listDevices:
   case CommandLine::Action::checkFans:
+  case CommandLine::Action::sensors:
     break;
   }
   return closeStandardOutput(standardOutput, runStart(programName, commandLine, standardOutput));

@@ -30,6 +30,17 @@ NotificationContent startContent(RunKind runKind) {
   return {"High Fan Speed Detected", "Ventaro will try to reset the fans.", true};
 }
 
+// Reports the run and requests termination, with status 1 for a failed load or wrong results.
+void endWorkloadRun(const WorkloadPlan& plan, const RunReport& report) {
+  if (plan.reportRun) {
+    plan.reportRun(report);
+  }
+  if (report.outcome.failed() || report.outcome.wrongResults()) {
+    plan.application->setExitStatus(1);
+  }
+  plan.application->terminate(plan.delegate.get());
+}
+
 } // namespace
 
 std::int64_t workloadRepetitions(std::uint64_t recommendedWorkingSet, std::int64_t stressLevel) {
@@ -61,7 +72,8 @@ void startWorkloadRun(const WorkloadServices& services, std::int64_t stressLevel
                     std::move(content),
                     services.application,
                     services.gpuPlatform,
-                    services.reportRun};
+                    services.reportRun,
+                    services.followFanReset};
   // Asked for only now, so that the five seconds count from the moment the notice was posted.
   services.application->asyncAfter(kFinishDelaySeconds,
                                    [plan = std::move(plan)] { finishWorkloadRun(plan); });
@@ -104,13 +116,13 @@ void finishWorkloadRun(const WorkloadPlan& plan) {
     }
   }
 
-  if (plan.reportRun) {
-    plan.reportRun(RunReport{plan.runKind, plan.device, outcome});
+  RunReport report{plan.runKind, plan.device, outcome, std::nullopt};
+  if (plan.runKind == RunKind::fanReset && plan.followFanReset) {
+    plan.followFanReset(std::move(report),
+                        [plan](const RunReport& followed) { endWorkloadRun(plan, followed); });
+    return;
   }
-  if (outcome.failed() || outcome.wrongResults()) {
-    plan.application->setExitStatus(1);
-  }
-  plan.application->terminate(plan.delegate.get());
+  endWorkloadRun(plan, report);
 }
 
 } // namespace ventaro

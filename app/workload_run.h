@@ -3,6 +3,7 @@
 // The workload run: announce the load with a start notice, run it five seconds later, post
 // the measured throughput in a benchmark run, and end the process.
 
+#include "app/fan_reset_report.h"
 #include "platform/application.h"
 #include "platform/notification_center.h"
 #include "workload/gpu_device.h"
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace ventaro {
 
@@ -38,7 +40,14 @@ struct RunReport {
   RunKind runKind = RunKind::benchmark;
   std::shared_ptr<gpu::Device> device; // null where the platform had no device
   LoadOutcome outcome;
+  /// After a fan-reset run: whether the fans came down.
+  std::optional<FanResetCheck> fanReset;
 };
+
+/// Takes a finished fan-reset run over and, when done with it, hands its report on to `end`,
+/// which reports the run and requests termination.
+using FanResetFollower =
+    std::function<void(RunReport report, std::function<void(const RunReport&)> end)>;
 
 /// The facilities the run uses. The application and the GPU platform outlive the run.
 struct WorkloadServices {
@@ -48,6 +57,8 @@ struct WorkloadServices {
   /// Called once by the finishing step, after the notices and before termination; may be
   /// empty.
   std::function<void(const RunReport&)> reportRun;
+  /// Follows a fan-reset run before it ends; may be empty.
+  FanResetFollower followFanReset;
 };
 
 /// What the starting step hands to the finishing step.
@@ -62,6 +73,7 @@ struct WorkloadPlan {
   Application* application = nullptr;
   gpu::GpuPlatform* gpuPlatform = nullptr;
   std::function<void(const RunReport&)> reportRun;
+  FanResetFollower followFanReset;
 };
 
 /// The starting step: withdraws an old start notice, asks for permission, sizes the load on
@@ -71,8 +83,8 @@ void startWorkloadRun(const WorkloadServices& services, std::int64_t stressLevel
                       bool hideStartNotice, std::shared_ptr<ApplicationDelegate> delegate);
 
 /// The finishing step: withdraws the start notice, runs the load, posts the result in a
-/// benchmark run, and requests termination. Without a device the load is skipped and the
-/// figure is 0.
+/// benchmark run, lets `followFanReset` follow a fan-reset run, and requests termination. Without a
+/// device the load is skipped and the figure is 0.
 void finishWorkloadRun(const WorkloadPlan& plan);
 
 } // namespace ventaro

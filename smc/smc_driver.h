@@ -1,10 +1,12 @@
 #pragma once
 
+#include "smc/four_char_code.h"
 #include "smc/io_return.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace ventaro {
 
@@ -35,6 +37,15 @@ public:
   virtual KernReturn callStructMethod(Connection connection, std::uint32_t methodIndex,
                                       const void* input, std::size_t inputSize, void* output,
                                       std::size_t* outputSize) = 0;
+
+  // The temperature keys that the platform lists without the SMC's key index (which may need
+  // privileges), in the SMC's key order. kIOReturnUnsupported where the platform keeps no such
+  // list, which is the default.
+  virtual KernReturn listTemperatureKeys(Connection connection, std::vector<FourCharCode>* keys) {
+    static_cast<void>(connection);
+    static_cast<void>(keys);
+    return kIOReturnUnsupported;
+  }
 };
 
 } // namespace ventaro

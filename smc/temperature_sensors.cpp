@@ -96,9 +96,30 @@ namespace {
 constexpr FourCharCode kFirstByteMask = 0xFF000000u;
 constexpr FourCharCode kTemperatureKeyMark = FourCharCode{'T'} << 24;
 
+// "sp78" is a signed fixed-point number, two's complement, with 8 fraction bits: its first byte
+// alone is the whole degrees, rounded down (0xFB is -5, the -4.75 of 0xFB 0x40 included).
 double decodeSP78(std::uint8_t first) {
-  const double magnitude = first & 0x7F;
-  return (first & 0x80) != 0 ? -magnitude : magnitude;
+  return static_cast<std::int8_t>(first);
+}
+
+// The keys and types of the SMC's index; where the index is refused for privilege, the
+// temperature keys the driver lists without it, each of type "sp78".
+std::vector<SMCKey> temperatureCandidates() {
+  try {
+    return readAllKeys();
+  } catch (const SMCError& error) {
+    const auto smc = driver();
+    std::vector<FourCharCode> listed;
+    if (error.kind() != SMCError::Kind::notPrivileged || !smc ||
+        smc->listTemperatureKeys(connection, &listed) != kIOReturnSuccess) {
+      throw;
+    }
+    std::vector<SMCKey> keys;
+    for (const FourCharCode code : listed) {
+      keys.push_back({code, DataTypes::SP78});
+    }
+    return keys;
+  }
 }
 
 } // namespace
@@ -116,7 +137,7 @@ std::vector<TemperatureSensor> readKnownTemperatureSensors() {
 std::vector<TemperatureSensor> readUnknownTemperatureSensors() {
   const auto& known = TemperatureSensors::knownSensors();
   std::vector<TemperatureSensor> discovered;
-  for (const SMCKey& key : readAllKeys()) {
+  for (const SMCKey& key : temperatureCandidates()) {
     if ((key.code & kFirstByteMask) == kTemperatureKeyMark && key.info == DataTypes::SP78 &&
         !known.contains(key.code)) {
       discovered.push_back(TemperatureSensor{"Unknown", key.code});

@@ -65,11 +65,12 @@ namespace ventaro::SMCAccess {
 std::vector<TemperatureSensor> readKnownTemperatureSensors();
 
 // The SMC's "sp78" keys beginning with upper-case 'T' that are not known sensors, each named
-// "Unknown", in the SMC's key order. Reads no key values.
+// "Unknown", in the SMC's key order. Reads no key values. Where the SMC refuses its key index
+// for privilege, the keys come from the driver's own list of temperature keys, if it has one.
 std::vector<TemperatureSensor> readUnknownTemperatureSensors();
 
-// The temperature of a key read as "sp78", whatever its real type: byte 0 is sign (bit 7) and
-// magnitude in whole degrees Celsius, so the value lies in -127 to 127 before conversion.
+// The temperature of a key read as "sp78", whatever its real type: byte 0, two's complement, is
+// the whole degrees Celsius rounded down, so the value lies in -128 to 127 before conversion.
 double readTemperature(FourCharCode code, TemperatureUnit unit);
 
 // x * 1.8 + 32, the product rounded before the sum.

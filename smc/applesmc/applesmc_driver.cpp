@@ -2,6 +2,7 @@
 
 #include "smc/applesmc/fan_files.h"
 #include "smc/applesmc/sysfs_layout.h"
+#include "smc/data_type.h"
 
 #include <algorithm>
 #include <cstring>
@@ -38,6 +39,8 @@ KernReturn ApplesmcDriver::openService(Service service, Connection* connection) 
     return failure.status != kIOReturnSuccess ? failure.status : kIOReturnNotReadable;
   }
   fanDirectory_ = findFanDirectory(*files_, *deviceDirectory_);
+  temperatureDirectory_ = findTemperatureDirectory(*files_, *deviceDirectory_);
+  temperatureFiles_.reset();
   cursor_ = std::make_unique<KeyCursor>(*files_, *deviceDirectory_);
   *connection = ++lastConnection_;
   openConnections_.insert(*connection);
@@ -75,6 +78,48 @@ KernReturn ApplesmcDriver::callStructMethod(Connection connection, std::uint32_t
   return answered.status;
 }
 
+KernReturn ApplesmcDriver::listTemperatureKeys(Connection connection,
+                                               std::vector<FourCharCode>* keys) {
+  if (keys == nullptr) {
+    return kIOReturnBadArgument;
+  }
+  const std::lock_guard lock(mutex_);
+  if (!openConnections_.contains(connection)) {
+    return kIOReturnNotOpen;
+  }
+  // No temperature file at all says nothing about the machine's keys: there is no list then.
+  if (temperatureFiles().empty()) {
+    return kIOReturnUnsupported;
+  }
+  keys->clear();
+  for (const TemperatureFile& file : temperatureFiles()) {
+    keys->push_back(file.code);
+  }
+  return kIOReturnSuccess;
+}
+
+const std::vector<TemperatureFile>& ApplesmcDriver::temperatureFiles() {
+  if (!temperatureFiles_) {
+    temperatureFiles_ = listTemperatureFiles(*files_, temperatureDirectory_);
+  }
+  return *temperatureFiles_;
+}
+
+const TemperatureFile* ApplesmcDriver::temperatureFileOf(FourCharCode code) {
+  if (!isTemperatureKey(code)) {
+    return nullptr;
+  }
+  const auto& files = temperatureFiles();
+  const auto file = std::find_if(files.begin(), files.end(),
+                                 [code](const TemperatureFile& each) { return each.code == code; });
+  return file != files.end() ? &*file : nullptr;
+}
+
+Answer ApplesmcDriver::temperatureKeyWithoutFile(Answer cursorAnswer) {
+  const bool refused = cursorAnswer == failedCall(kIOReturnNotPrivileged);
+  return refused && !temperatureFiles().empty() ? kAnswerKeyNotFound : cursorAnswer;
+}
+
 Answer ApplesmcDriver::answer(const SMCParamStruct& request, SMCParamStruct& reply) {
   const auto command = selectorFromRawValue(request.data8);
   if (!command) {
@@ -108,10 +153,15 @@ Answer ApplesmcDriver::readKey(const SMCParamStruct& request, SMCParamStruct& re
     }
     return count.answer;
   }
+  if (const TemperatureFile* file = temperatureFileOf(request.key)) {
+    const auto read = readTemperatureFile(*files_, *file);
+    reply.bytes = read.value;
+    return read.answer;
+  }
   const auto read = cursor_->readValue(request.key);
   const std::size_t length = std::min(read.value.bytes.size(), reply.bytes.size());
   std::copy_n(read.value.bytes.begin(), length, reply.bytes.begin());
-  return read.answer;
+  return isTemperatureKey(request.key) ? temperatureKeyWithoutFile(read.answer) : read.answer;
 }
 
 Answer ApplesmcDriver::writeKey(const SMCParamStruct& request) {
@@ -124,12 +174,17 @@ Answer ApplesmcDriver::writeKey(const SMCParamStruct& request) {
 }
 
 Answer ApplesmcDriver::readKeyInfo(const SMCParamStruct& request, SMCParamStruct& reply) {
+  if (temperatureFileOf(request.key) != nullptr) {
+    reply.keyInfo.dataSize = DataTypes::SP78.size;
+    reply.keyInfo.dataType = DataTypes::SP78.type;
+    return kAnswerSuccess;
+  }
   const auto info = cursor_->readInfo(request.key);
   if (info.answer.succeeded()) {
     reply.keyInfo.dataSize = info.value.length;
     reply.keyInfo.dataType = info.value.type;
   }
-  return info.answer;
+  return isTemperatureKey(request.key) ? temperatureKeyWithoutFile(info.answer) : info.answer;
 }
 
 Answer ApplesmcDriver::readKeyAtIndex(const SMCParamStruct& request, SMCParamStruct& reply) {

@@ -2,6 +2,7 @@
 
 #include "smc/applesmc/file_access.h"
 #include "smc/applesmc/key_cursor.h"
+#include "smc/applesmc/temperature_files.h"
 #include "smc/smc_driver.h"
 #include "smc/smc_param_struct.h"
 
@@ -10,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace ventaro::applesmc {
 
@@ -20,6 +22,11 @@ namespace ventaro::applesmc {
 // - Reads of "FNum", "F<i>ID", "F<i>Mn", "F<i>Mx", "F<i>Ac" and the write of "F<i>Mn" use the
 //   fan files, so that an ordinary user can read the fans. A read of "#KEY" uses key_count,
 //   which everybody may read as well.
+// - Reads and key information of a key beginning with 'T' that a temp<N>_label names use the
+//   temperature files (temperature_files.h), which everybody may read: type "sp78", size 2, the
+//   value rebuilt from the millidegrees. Without root, such a key that no label names answers
+//   result 132 when the labels list any key at all: the kernel lists every "sp78" key beginning
+//   with 'T', so the key holds no temperature.
 // - Every other request goes through the key cursor, which needs root: without it the
 //   exchange answers kIOReturnNotPrivileged. The kernel offers no write of other keys: such a
 //   write answers result 132 for a key that does not exist, otherwise kIOReturnUnsupported.
@@ -37,6 +44,7 @@ public:
   KernReturn callStructMethod(Connection connection, std::uint32_t methodIndex, const void* input,
                               std::size_t inputSize, void* output,
                               std::size_t* outputSize) override;
+  KernReturn listTemperatureKeys(Connection connection, std::vector<FourCharCode>* keys) override;
 
 private:
   static constexpr Service kService = 1;
@@ -46,6 +54,11 @@ private:
   Answer writeKey(const SMCParamStruct& request);
   Answer readKeyInfo(const SMCParamStruct& request, SMCParamStruct& reply);
   Answer readKeyAtIndex(const SMCParamStruct& request, SMCParamStruct& reply);
+  // The temperature files, listed at the first use after each open.
+  const std::vector<TemperatureFile>& temperatureFiles();
+  const TemperatureFile* temperatureFileOf(FourCharCode code);
+  // The cursor's answer for a temperature key that no label names, 132 where it is refused.
+  Answer temperatureKeyWithoutFile(Answer cursorAnswer);
 
   std::shared_ptr<FileAccess> files_;
   std::string sysfsRoot_;
@@ -53,6 +66,8 @@ private:
   std::mutex mutex_; // guards the fields below; held for a whole exchange
   std::optional<std::string> deviceDirectory_;
   std::string fanDirectory_;
+  std::string temperatureDirectory_;
+  std::optional<std::vector<TemperatureFile>> temperatureFiles_;
   std::unique_ptr<KeyCursor> cursor_;
   std::set<Connection> openConnections_;
   Connection lastConnection_ = 0;

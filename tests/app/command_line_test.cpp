@@ -27,6 +27,12 @@ TEST(CommandLine, ReadsEachOptionAndRefusesWhatDoesNotGoTogether) {
       {{"--login-item="}, Action::usageError, false, {}},
       {{"--LOGIN-ITEM"}, Action::usageError, false, {}},
       {{""}, Action::usageError, false, {}},
+      {{"--sensors", "--check-fans"}, Action::usageError, false, {}},
+      {{"--sensors", "--login-item"}, Action::usageError, false, {}},
+      {{"--unit", "kelvin"}, Action::usageError, false, {}},
+      {{"--sensors", "--unit"}, Action::usageError, false, {}},
+      {{"--sensors", "--unit=rankine"}, Action::usageError, false, {}},
+      {{"--sensors", "--unit", "Kelvin"}, Action::usageError, false, {}},
   };
   for (const Case& c : cases) {
     const CommandLine parsed = parseCommandLine(c.arguments);
@@ -38,6 +44,20 @@ TEST(CommandLine, ReadsEachOptionAndRefusesWhatDoesNotGoTogether) {
     } else {
       EXPECT_NE(parsed.problem, "") << shown;
     }
+  }
+}
+
+TEST(CommandLine, SensorsTakeAUnitCelsiusByDefault) {
+  const std::pair<std::vector<std::string>, TemperatureUnit> cases[] = {
+      {{"--sensors"}, TemperatureUnit::celsius},
+      {{"--sensors", "--unit", "fahrenheit", "--json"}, TemperatureUnit::fahrenheit},
+      {{"--unit=kelvin", "--sensors", "--unit=celsius"}, TemperatureUnit::celsius},
+      {{"--unit=kelvin", "--sensors"}, TemperatureUnit::kelvin},
+  };
+  for (const auto& [arguments, unit] : cases) {
+    const CommandLine parsed = parseCommandLine(arguments);
+    EXPECT_EQ(parsed.action, Action::sensors) << ::testing::PrintToString(arguments);
+    EXPECT_EQ(parsed.unit, unit) << ::testing::PrintToString(arguments);
   }
 }
 

@@ -43,7 +43,7 @@ protected:
 INSTANTIATE_TEST_SUITE_P(Layouts, ApplesmcOnFixtureTree, ::testing::Values("flat", "hwmon"),
                          [](const auto& info) { return info.param; });
 
-// Fan keys come from the fan files, every other key through the cursor.
+// Fan and temperature keys come from their files, every other key through the cursor.
 TEST_P(ApplesmcOnFixtureTree, EveryKeyReadsAsTheSMCHoldsIt) {
   std::vector<SMCKey> listed;
   for (const EmulatedKey& key : keys) {
@@ -73,7 +73,7 @@ TEST_P(ApplesmcOnFixtureTree, AnOrdinaryUserReadsFansAndTheCountButNotTheCursor)
   EXPECT_EQ(SMCAccess::readKeyCount(), std::ssize(keys));
   EXPECT_EQ(SMCAccess::readKey(code("F2Ac"), 2), bytesOf({0x11, 0x30}));
   const std::function<void()> refused[] = {
-      [] { SMCAccess::readKey(code("TC0P"), 2); },
+      [] { SMCAccess::readKey(code("BSIn"), 1); },
       [] { SMCAccess::readKeyInfo(code("F0Ac")); },
       [] { SMCAccess::isKeyFound(code("BNum")); },
       [] { SMCAccess::readKeyAtIndex(0); },
@@ -116,14 +116,14 @@ TEST_P(ApplesmcOnFixtureTree, FailedAccessesAndImpossibleContentsAreErrors) {
   EXPECT_EQ(smcErrorOf([] { SMCAccess::readKey(code("F0Ac"), 2); }),
             SMCError::unknown(kIOReturnTimeout, 0));
   files->failAccess(inDevice("key_at_index_data"), EBUSY);
-  EXPECT_EQ(smcErrorOf([] { SMCAccess::readKey(code("TC0P"), 2); }),
+  EXPECT_EQ(smcErrorOf([] { SMCAccess::readKey(code("BSIn"), 1); }),
             SMCError::unknown(kIOReturnBusy, 0));
 }
 
 TEST_P(ApplesmcOnFixtureTree, AValueReadAfterTheCursorMovedIsNotPassedOn) {
   files->afterRead(inDevice("key_at_index_data"),
                    [this] { files->writeFile(inDevice("key_at_index"), "0"); });
-  EXPECT_EQ(smcErrorOf([] { SMCAccess::readKey(code("TC0P"), 2); }),
+  EXPECT_EQ(smcErrorOf([] { SMCAccess::readKey(code("BSIn"), 1); }),
             SMCError::unknown(kIOReturnBusy, 0));
 }
 

@@ -52,12 +52,12 @@ inline std::vector<std::uint8_t> fanIdentification(const std::string& name, std:
 
 /// A tower whose fans are stuck high: fan 0 "PCI Fan" at 800/4500 running at 1850, fan 1
 /// "PS Fan" at 600/2800, fan 2 "CPU Fan" (its name followed by zero bytes); temperature keys
-/// TC0P and TG0D (in the sensor table) and TC1C (not in it); battery keys. The fixture trees in
-/// tests/fixtures/sysfs/*-stuck hold the same fans.
+/// TA0P, TC0P and TG0D (in the sensor table) and TC1C (not in it); battery keys. The fixture
+/// trees in tests/fixtures/sysfs/*-stuck hold the same fans and temperatures.
 inline Keys stuckFanMachine() {
   using namespace DataTypes;
   return {
-      {code("#KEY"), UInt32, {0, 0, 0, 21}},
+      {code("#KEY"), UInt32, {0, 0, 0, 22}},
       {code("FNum"), UInt8, {3}},
       {code("F0ID"), FDS, fanIdentification("PCI Fan")},
       {code("F0Mn"), FPE2, {0x0C, 0x80}}, // 800
@@ -71,6 +71,7 @@ inline Keys stuckFanMachine() {
       {code("F2Mn"), FPE2, {0x0F, 0xA0}}, // 1000
       {code("F2Mx"), FPE2, {0x32, 0x00}}, // 3200
       {code("F2Ac"), FPE2, {0x11, 0x30}}, // 1100
+      {code("TA0P"), SP78, {0xFA, 0x40}}, // -5.75 °C
       {code("TC0P"), SP78, {0x2D, 0x40}}, // 45.25 °C
       {code("TG0D"), SP78, {0x3A, 0x80}}, // 58.5 °C
       {code("TC1C"), SP78, {0x30, 0x00}}, // 48 °C

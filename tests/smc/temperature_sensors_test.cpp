@@ -14,7 +14,8 @@ class TemperatureOperations : public SMCAccessTest {};
 TEST_F(TemperatureOperations, KnownSensorsCostOneKeyInformationRequestEach) {
   start(stuckFanMachine());
   EXPECT_THAT(SMCAccess::readKnownTemperatureSensors(),
-              ::testing::UnorderedElementsAre(TemperatureSensors::cpu0Proximity(),
+              ::testing::UnorderedElementsAre(TemperatureSensors::ambientAir0(),
+                                              TemperatureSensors::cpu0Proximity(),
                                               TemperatureSensors::gpu0Diode()));
   EXPECT_EQ(smc->exchangeCount(), TemperatureSensors::knownSensors().size());
   for (const auto& exchange : smc->exchanges()) {
@@ -52,19 +53,19 @@ TEST_F(TemperatureOperations, UnknownSensorsAreUnlistedUpperCaseTSp78Keys) {
   EXPECT_EQ(smc->exchangeCount(), 1u + 2u * keys.size()) << "no key value is read";
 }
 
-TEST_F(TemperatureOperations, Sp78IsSignAndMagnitudeOfTheFirstByteAlone) {
+// The SMC keeps "sp78" in two's complement (the kernel reads it as a signed 16-bit number), so
+// the first byte is the whole degrees rounded down: 0xFA 0x40 is -5.75 and reads as -6.
+TEST_F(TemperatureOperations, Sp78IsTheFirstByteInTwosComplement) {
   using enum TemperatureUnit;
   const std::tuple<std::uint8_t, std::uint8_t, TemperatureUnit, double> cases[] = {
-      {0x2D, 0xFF, celsius, 45.0},  {0x2D, 0x40, fahrenheit, 113.0}, {0x2D, 0x40, kelvin, 318.15},
-      {0xAD, 0x00, celsius, -45.0}, {0xFF, 0x00, celsius, -127.0},   {0x7F, 0xFF, celsius, 127.0},
-      {0x80, 0x00, kelvin, 273.15}};
+      {0x2D, 0xFF, celsius, 45.0},   {0x2D, 0x40, fahrenheit, 113.0}, {0x2D, 0x40, kelvin, 318.15},
+      {0xD3, 0x00, celsius, -45.0},  {0xFF, 0xC0, celsius, -1.0},     {0x7F, 0xFF, celsius, 127.0},
+      {0x80, 0x00, celsius, -128.0}, {0xFA, 0x40, celsius, -6.0},     {0x00, 0x00, kelvin, 273.15}};
   for (const auto& [first, second, unit, value] : cases) {
     start({{code("TC0P"), DataTypes::SP78, {first, second}}});
     EXPECT_DOUBLE_EQ(SMCAccess::readTemperature(code("TC0P"), unit), value)
         << int{first} << " " << int{second};
   }
-  start({{code("TC0P"), DataTypes::SP78, {0x80, 0x00}}});
-  EXPECT_TRUE(std::signbit(SMCAccess::readTemperature(code("TC0P"), TemperatureUnit::celsius)));
 }
 
 TEST(TemperatureConversion, RoundsTheProductBeforeTheSum) {

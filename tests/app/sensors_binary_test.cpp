@@ -1,0 +1,221 @@
+// The real `ventaro --sensors` and the fan-reset report of a login start, each over a fixture
+// applesmc tree mounted over /sys in a private mount namespace.
+
+#include "tests/app/ventaro_process.h"
+
+#include <gmock/gmock.h>
+
+namespace ventaro::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ContainsRegex;
+using ::testing::HasSubstr;
+
+std::string treeName(const ::testing::TestParamInfo<const char*>& info) {
+  std::string name = info.param;
+  std::erase(name, '-');
+  return name;
+}
+
+// Runs `argv` and collects its exit status and output.
+Outcome runCommand(const std::vector<std::string>& argv) {
+  std::vector<const char*> pointers;
+  for (const std::string& argument : argv) {
+    pointers.push_back(argument.c_str());
+  }
+  pointers.push_back(nullptr);
+  Outcome outcome;
+  GSubprocess* process =
+      g_subprocess_newv(pointers.data(),
+                        static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE |
+                                                      G_SUBPROCESS_FLAGS_STDERR_PIPE),
+                        nullptr);
+  EXPECT_NE(process, nullptr);
+  gchar* out = nullptr;
+  gchar* err = nullptr;
+  if (process != nullptr &&
+      g_subprocess_communicate_utf8(process, nullptr, nullptr, &out, &err, nullptr)) {
+    outcome.out = out;
+    outcome.err = err;
+    outcome.status =
+        g_subprocess_get_if_exited(process) ? g_subprocess_get_exit_status(process) : -1;
+  }
+  g_free(out);
+  g_free(err);
+  if (process != nullptr) {
+    g_object_unref(process);
+  }
+  return outcome;
+}
+
+// The folder below /sys where the kernel puts the tree's layout.
+std::string mountPoint(const std::string& tree) {
+  return tree.starts_with("flat") ? "devices/platform" : "bus/acpi/devices";
+}
+
+std::string fixtureSource(const std::string& tree) {
+  const char* sources = std::getenv("VENTARO_SOURCE_DIR");
+  return (fs::path(sources != nullptr ? sources : ".") / "tests/fixtures/sysfs" / tree / "sys" /
+          mountPoint(tree))
+      .string();
+}
+
+class SensorsOverFixture : public ::testing::TestWithParam<const char*> {
+protected:
+  void SetUp() override {
+    if (const auto reason = sysfsMountUnavailable()) {
+      GTEST_SKIP() << *reason;
+    }
+    if (mountPoint(GetParam()) != "devices/platform" &&
+        fs::exists("/sys/devices/platform/applesmc.768")) {
+      GTEST_SKIP() << "this machine's own applesmc device comes before the fixture tree";
+    }
+    // A copy of the binary that the ordinary user can reach, wherever the build lies.
+    fs::permissions(home.path(),
+                    fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    fs::copy_file(VENTARO_BINARY, binary());
+  }
+  fs::path binary() const { return home.path() / "ventaro"; }
+
+  // `ventaro` with the arguments, as user nobody, over the fixture tree.
+  Outcome sensorsAsNobody(const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv = {
+        "unshare",
+        "--mount",
+        "--propagation",
+        "private",
+        "sh",
+        "-c",
+        "set -e; mount -t tmpfs ventaro-fixture \"$1\"; cp -R \"$2\"/. \"$1\"/; shift 2; "
+        "exec setpriv --reuid=65534 --regid=65534 --clear-groups env -i "
+        "ASAN_OPTIONS=detect_leaks=0 \"$@\"",
+        "sh",
+        "/sys/" + mountPoint(GetParam()),
+        fixtureSource(GetParam()),
+        binary().string()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return runCommand(argv);
+  }
+
+  TemporaryDirectory home;
+};
+
+INSTANTIATE_TEST_SUITE_P(Trees, SensorsOverFixture, ::testing::Values("flat-stuck", "hwmon-stuck"),
+                         treeName);
+
+// The kernel's temperature files are everybody's: the known sensors by name, whole degrees as a
+// key read gives them (-5.75 is -6), then the others by key.
+TEST_P(SensorsOverFixture, AnOrdinaryUserSeesEverySensorByName) {
+  const Outcome text = sensorsAsNobody({"--sensors"});
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(text.err, "");
+  EXPECT_EQ(text.out, "Ambient air 0    TA0P  -6 °C\n"
+                      "CPU 0 proximity  TC0P  45 °C\n"
+                      "GPU 0 diode      TG0D  58 °C\n"
+                      "Unknown          TC1C  48 °C\n");
+
+  const Outcome json = sensorsAsNobody({"--sensors", "--json"});
+  EXPECT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(json.out, R"({"schema_version":1,"kind":"sensors","smc_available":true,"reason":null,)"
+                      R"("unit":"celsius","sensors":[)"
+                      R"({"name":"Ambient air 0","key":"TA0P","celsius":-6.0,"read_ok":true},)"
+                      R"({"name":"CPU 0 proximity","key":"TC0P","celsius":45.0,"read_ok":true},)"
+                      R"({"name":"GPU 0 diode","key":"TG0D","celsius":58.0,"read_ok":true},)"
+                      R"({"name":"Unknown","key":"TC1C","celsius":48.0,"read_ok":true}]})"
+                      "\n");
+
+  const Outcome fahrenheit = sensorsAsNobody({"--sensors", "--unit=fahrenheit"});
+  EXPECT_THAT(fahrenheit.out, HasSubstr("CPU 0 proximity  TC0P  113 °F\n"));
+  const Outcome kelvin = sensorsAsNobody({"--sensors", "--unit", "kelvin", "--json"});
+  EXPECT_THAT(kelvin.out, HasSubstr(R"("unit":"kelvin")"));
+  EXPECT_THAT(kelvin.out,
+              ContainsRegex(R"("key":"TC0P","kelvin":318\.1[45][0-9]*,"read_ok":true)"));
+}
+
+TEST(Sensors, WithoutAnSmcExitThree) {
+  bool applesmc = fs::exists("/sys/devices/platform/applesmc.768");
+  std::error_code ignored;
+  for (const auto& entry : fs::directory_iterator("/sys/bus/acpi/devices", ignored)) {
+    applesmc = applesmc || entry.path().filename().string().starts_with("APP0001:");
+  }
+  if (applesmc) {
+    GTEST_SKIP() << "this machine has an applesmc device";
+  }
+  const Outcome text = runCommand({VENTARO_BINARY, "--sensors"});
+  EXPECT_EQ(text.status, 3);
+  EXPECT_EQ(text.out, "");
+  EXPECT_EQ(text.err, "ventaro: no SMC found (no applesmc device in /sys)\n");
+  const Outcome json = runCommand({VENTARO_BINARY, "--sensors", "--json"});
+  EXPECT_EQ(json.status, 3);
+  EXPECT_THAT(json.out, HasSubstr(R"("kind":"sensors","smc_available":false,)"));
+}
+
+// A login start over a stuck-fan tree whose fan 0 speed the test rewrites once the start notice
+// is up, that is after the fan check and before the load.
+class FanResetOverFixture : public VentaroOnABus,
+                            public ::testing::WithParamInterface<const char*> {
+protected:
+  void SetUp() override {
+    if (const auto reason = sysfsMountUnavailable()) {
+      GTEST_SKIP() << *reason;
+    }
+    if (mountPoint(GetParam()) != "devices/platform" &&
+        fs::exists("/sys/devices/platform/applesmc.768")) {
+      GTEST_SKIP() << "this machine's own applesmc device comes before the fixture tree";
+    }
+    VentaroOnABus::SetUp();
+    settings("DelayAtLogin=0\nStressLevel=1\n");
+  }
+
+  Outcome loginStartWithFanAt(const std::string& speed) {
+    const std::string fans = std::string(GetParam()).starts_with("flat")
+                                 ? "/sys/devices/platform/applesmc.768"
+                                 : "/sys/bus/acpi/devices/APP0001:00/hwmon/hwmon3";
+    const fs::path trigger = home.path() / "fans-change";
+    const std::string script =
+        "set -e; mount -t tmpfs ventaro-fixture \"$1\"; cp -R \"$2\"/. \"$1\"/; "
+        "(i=0; while [ ! -e \"$3\" ] && [ $i -lt 1200 ]; do sleep 0.1; i=$((i+1)); done; "
+        "echo " +
+        speed + " > " + fans + "/fan1_input) >/dev/null 2>&1 & shift 3; exec \"$@\"";
+    VentaroProcess process(home.path(), {"--login-item", "--json"}, bus->address(),
+                           {"unshare", "--mount", "--propagation", "private", "sh", "-c", script,
+                            "sh", "/sys/" + mountPoint(GetParam()), fixtureSource(GetParam()),
+                            trigger.string()});
+    for (int i = 0; i < 600 && server->callsOf("Notify").empty(); ++i) {
+      g_usleep(50'000);
+    }
+    std::ofstream{trigger};
+    return process.finish();
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Trees, FanResetOverFixture, ::testing::Values("flat-stuck", "hwmon-stuck"),
+                         treeName);
+
+TEST_P(FanResetOverFixture, AFanThatComesDownIsReportedAsWorked) {
+  const Outcome outcome = loginStartWithFanAt("850");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_THAT(outcome.err, HasSubstr("ventaro: fan reset worked: PCI Fan 1850 → 850 rpm\n"));
+  EXPECT_THAT(outcome.out, ContainsRegex(R"("fans_before":\[\{"index":0,"name":"PCI Fan",)"
+                                         R"("minimum_rpm":800,"maximum_rpm":4500,)"
+                                         R"("current_rpm":1850\})"));
+  EXPECT_THAT(outcome.out, ContainsRegex(R"("fans_after":\[\{[^}]*"current_rpm":850\})"));
+  EXPECT_THAT(outcome.out, HasSubstr(R"("fan_reset":"worked"})"));
+  EXPECT_EQ(server->callsOf("Notify").size(), 1u) << "no notice of the outcome";
+}
+
+// The fans are read for ten seconds after the load, then the run ends, its status untouched.
+TEST_P(FanResetOverFixture, AFanThatStaysHighIsReportedAsNotHelpingWithinTheBound) {
+  const Outcome outcome = loginStartWithFanAt("2350");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_THAT(outcome.err, HasSubstr("ventaro: fan reset did not help: PCI Fan 1850 → 2350 rpm\n"));
+  EXPECT_THAT(outcome.out, HasSubstr(R"("fan_reset":"did-not-help"})"));
+  // Five seconds to the load, the load, ten seconds of reads; the margin is for a loaded
+  // sanitizer build.
+  EXPECT_GE(outcome.seconds, 15.0);
+  EXPECT_LT(outcome.seconds, 45.0);
+}
+
+} // namespace
+} // namespace ventaro::testing
