@@ -129,9 +129,12 @@ int main(int argc, char** argv) {
   printLine("cpu", cpuLoad, cpuLibrary, peak.gflops);
 
   ventaro::bench::NvidiaReference nvidia;
+  // Every backend's devices are listed; the CUDA line measures the first CUDA device.
   const auto gpus = ventaro::gpu::systemGpuPlatform().copyAllDevices();
-  if (!gpus.empty() && gpus.front()->backend() == "cuda") {
-    ventaro::gpu::Device& gpu = *gpus.front();
+  const auto cuda = std::find_if(gpus.begin(), gpus.end(),
+                                 [](const auto& device) { return device->backend() == "cuda"; });
+  if (cuda != gpus.end()) {
+    ventaro::gpu::Device& gpu = **cuda;
     const int gpuCount = countFor(*options, gpu);
     std::string figures;
     const std::optional<double> gpuPeak = ventaro::bench::cudaPeakGflops(figures);
