@@ -20,10 +20,13 @@ function(ventaro_library target)
 endfunction()
 
 # A GoogleTest executable registered with CTest; sources relative to the calling folder.
+# PROPERTIES adds test properties to every test it holds (for example a longer TIMEOUT).
 function(ventaro_test target)
-  add_executable(${target} ${ARGN})
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "PROPERTIES")
+  add_executable(${target} ${arg_UNPARSED_ARGUMENTS})
   ventaro_target_defaults(${target})
   target_link_libraries(${target} PRIVATE GTest::gtest GTest::gtest_main GTest::gmock)
   gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60
-                       PROPERTIES ENVIRONMENT "VENTARO_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+                       PROPERTIES ENVIRONMENT "VENTARO_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+                                  ${arg_PROPERTIES})
 endfunction()
