@@ -26,9 +26,16 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
   bool version = false;
   bool listDevices = false;
   bool checkFans = false;
+  bool endOfOptions = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
-    if (argument == "--login-item") {
+    if (endOfOptions) {
+      // Ventaro takes no operands: whatever follows "--" is one too many.
+      return usageError("unexpected argument " + quoted(argument));
+    }
+    if (argument == "--") {
+      endOfOptions = true;
+    } else if (argument == "--login-item") {
       result.loginItem = true;
     } else if (argument == "--json") {
       result.json = true;

@@ -27,6 +27,8 @@ TEST(CommandLine, ReadsEachOptionAndRefusesWhatDoesNotGoTogether) {
       {{"--login-item="}, Action::usageError, false, {}},
       {{"--LOGIN-ITEM"}, Action::usageError, false, {}},
       {{""}, Action::usageError, false, {}},
+      {{"--login-item", "--"}, Action::run, true, {}},
+      {{"--", "--json"}, Action::usageError, false, {}},
   };
   for (const Case& c : cases) {
     const CommandLine parsed = parseCommandLine(c.arguments);
