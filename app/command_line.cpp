@@ -52,9 +52,16 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
   bool checkFans = false;
   bool sensors = false;
   std::optional<std::string> unit;
+  bool endOfOptions = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
-    if (argument == "--login-item") {
+    if (endOfOptions) {
+      // Ventaro takes no operands: whatever follows "--" is one too many.
+      return usageError("unexpected argument " + quoted(argument));
+    }
+    if (argument == "--") {
+      endOfOptions = true;
+    } else if (argument == "--login-item") {
       result.loginItem = true;
     } else if (argument == "--json") {
       result.json = true;

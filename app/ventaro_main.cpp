@@ -5,8 +5,10 @@
 #include "app/command_line.h"
 #include "app/commands.h"
 #include "app/device_choice.h"
+#include "app/process_setup.h"
 #include "app/sensors_command.h"
 #include "platform/application.h"
+#include "platform/notification_center_on_first_use.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -126,6 +128,17 @@ int runStart(const std::string& programName, const CommandLine& commandLine,
     output.refused(kind, reason);
   };
   services.reportRun = [output](const RunReport& report) { output.finished(report); };
+  // A signal ends the start through the main loop: a start notice already posted is withdrawn
+  // first, and the process exits with 128 + the signal's number. A centre not made yet has
+  // posted nothing, and the bus is not reached for it.
+  const std::shared_ptr<NotificationCenter> center = services.notificationCenter;
+  application.watchTerminationSignals([&application, center](int /*number*/) {
+    const auto* onFirstUse = dynamic_cast<const NotificationCenterOnFirstUse*>(center.get());
+    if (onFirstUse == nullptr || onFirstUse->made()) {
+      center->removeDeliveredNotifications({kStartNoticeIdentifier});
+    }
+    application.terminate(nullptr);
+  });
   auto delegate = std::make_shared<AppDelegate>(std::move(services));
   return application.run(*delegate);
 }
@@ -133,6 +146,7 @@ int runStart(const std::string& programName, const CommandLine& commandLine,
 } // namespace
 
 int ventaroMain(int argc, char** argv) {
+  prepareProcess();
   const std::string programName =
       argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "ventaro";
   const CommandLine commandLine =

@@ -60,7 +60,8 @@ void startWorkloadRun(const WorkloadServices& services, std::int64_t stressLevel
 
   auto content = std::make_shared<NotificationContent>(startContent(runKind));
   if (!hideStartNotice) {
-    center->add(kStartNoticeIdentifier, *content);
+    // The server's answer is awaited during the wait below, so that a slow one delays nothing.
+    center->addWithoutWaiting(kStartNoticeIdentifier, *content);
   }
 
   WorkloadPlan plan{center,
@@ -82,10 +83,17 @@ void startWorkloadRun(const WorkloadServices& services, std::int64_t stressLevel
 void finishWorkloadRun(const WorkloadPlan& plan) {
   plan.center->removeDeliveredNotifications({kStartNoticeIdentifier});
 
+  // The load keeps the main queue busy; a termination signal already seen ends the run here,
+  // and one that comes during the load ends the process at once.
+  if (!plan.application->beginBlockingWork()) {
+    return;
+  }
   LoadOutcome outcome;
   if (plan.device) {
     outcome = runMatrixLoad(*plan.device, plan.dimension, plan.repetitions);
+    plan.application->endBlockingWork();
   } else {
+    plan.application->endBlockingWork();
     outcome.dimension = plan.dimension;
     outcome.failure = "no compute device";
   }

@@ -1,5 +1,7 @@
 #include "platform/application.h"
 
+#include "platform/termination_signals.h"
+
 #include <cmath>
 #include <glib.h>
 #include <limits>
@@ -35,7 +37,10 @@ guint millisecondsUntil(std::int64_t deadline) {
 
 } // namespace
 
+GlibApplication::GlibApplication() = default;
+
 GlibApplication::~GlibApplication() {
+  signals_.reset();
   disarmTimer();
   if (launchSource_ != 0) {
     g_source_remove(launchSource_);
@@ -72,11 +77,28 @@ int GlibApplication::run(ApplicationDelegate& delegate) {
   // Work items that never ran release what they carry now, before the delegate hears the end.
   queue_.clear();
   delegate_ = nullptr;
+  if (signals_ && signals_->received() != 0) {
+    exitStatus_ = 128 + signals_->received();
+  }
   if (failure_) {
     std::rethrow_exception(std::exchange(failure_, nullptr));
   }
   delegate.applicationWillTerminate();
   return exitStatus_;
+}
+
+void GlibApplication::watchTerminationSignals(std::function<void(int)> onSignal) {
+  signals_ = std::make_unique<TerminationSignals>(std::move(onSignal));
+}
+
+bool GlibApplication::beginBlockingWork() {
+  return !signals_ || signals_->beginBlockingWork();
+}
+
+void GlibApplication::endBlockingWork() {
+  if (signals_) {
+    signals_->endBlockingWork();
+  }
 }
 
 int GlibApplication::onLaunch(void* self) {

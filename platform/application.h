@@ -15,6 +15,8 @@ using GMainLoop = struct _GMainLoop; // NOLINT(bugprone-reserved-identifier)
 
 namespace ventaro {
 
+class TerminationSignals;
+
 /// Receives the two moments of the process's life that the application reports.
 class ApplicationDelegate {
 public:
@@ -40,6 +42,12 @@ public:
   /// Sets the status the process exits with once it terminates (0 until set; the last call
   /// wins). A run that failed sets a non-zero status before it requests termination.
   virtual void setExitStatus(int status) = 0;
+  /// Work that keeps the main queue busy for long (the load) begins: a termination signal that
+  /// comes meanwhile cannot wait for the queue and ends the process at once. False when a
+  /// termination signal has already come: the caller then leaves the work undone.
+  virtual bool beginBlockingWork() { return true; }
+  /// The blocking work has ended: termination signals wait for the main queue again.
+  virtual void endBlockingWork() {}
 };
 
 /// The application on the GLib main loop of the default main context. Work items wait in one
@@ -48,7 +56,7 @@ public:
 /// deadline is never met early, and any delay, however long, is an orderly wait.
 class GlibApplication final : public Application {
 public:
-  GlibApplication() = default;
+  GlibApplication();
   ~GlibApplication() override;
   GlibApplication(const GlibApplication&) = delete;
   GlibApplication& operator=(const GlibApplication&) = delete;
@@ -56,6 +64,14 @@ public:
   void asyncAfter(double seconds, WorkItem work) override;
   void terminate(ApplicationDelegate* sender) override;
   void setExitStatus(int status) override { exitStatus_ = status; }
+  bool beginBlockingWork() override;
+  void endBlockingWork() override;
+
+  /// From now on SIGINT, SIGTERM and SIGHUP are handled: the first one runs `onSignal` with
+  /// its number from the main loop (never inside a signal handler), and the process exits
+  /// with 128 + that number once the loop has stopped. During blocking work the process ends
+  /// at once with that status instead.
+  void watchTerminationSignals(std::function<void(int)> onSignal);
 
   /// Calls `applicationDidFinishLaunching` from inside the main loop, runs the loop until
   /// termination is requested, drops the work items that never ran, tells the delegate
@@ -87,6 +103,7 @@ private:
   std::exception_ptr failure_;
   std::uint64_t nextSequence_ = 0;
   std::map<QueueKey, WorkItem> queue_;
+  std::unique_ptr<TerminationSignals> signals_;
 };
 
 } // namespace ventaro

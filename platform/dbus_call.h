@@ -5,6 +5,8 @@
 #include "platform/gio_handles.h"
 
 #include <chrono>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -41,6 +43,35 @@ struct Target {
 /// a reply whose body is not of `replyType` counts as refused (`replyType` null: any body).
 Reply call(GDBusConnection* connection, const Target& target, const char* method,
            GVariant* arguments, const GVariantType* replyType, std::chrono::milliseconds timeout);
+
+/// A call sent without waiting for its answer; the answer is taken when wait() is called. The
+/// answer is delivered on a private main context, so nothing of the caller's runs meanwhile.
+class PendingCall {
+public:
+  /// Sends the call; `arguments` may be floating. GIO puts no bound of its own on the answer.
+  PendingCall(GDBusConnection* connection, const Target& target, const char* method,
+              GVariant* arguments, const GVariantType* replyType);
+  /// Cancels a call that is still waiting for its answer.
+  ~PendingCall();
+  PendingCall(const PendingCall&) = delete;
+  PendingCall& operator=(const PendingCall&) = delete;
+
+  /// The answer; waits for it until `deadline` (g_get_monotonic_time() microseconds) at most.
+  /// An answer that has already arrived is taken even after the deadline; none is `noAnswer`.
+  Reply wait(std::int64_t deadline);
+
+  struct State; // shared with GIO's callback, which may come after this object is gone
+
+private:
+  void cancel();
+
+  std::string method_;
+  std::string destination_;
+  const GVariantType* replyType_;
+  gio::MainContextPtr context_;
+  gio::ObjectPtr<GCancellable> cancellable_;
+  std::shared_ptr<State> state_;
+};
 
 /// The unique name that owns `name` now: a name, std::nullopt with `nobodyThere` when it has
 /// no owner, or std::nullopt with another failure when the bus did not answer.

@@ -7,34 +7,57 @@
 #include <array>
 #include <cstring>
 #include <glib/gstdio.h>
+#include <memory>
 #include <pthread.h>
 
 namespace ventaro {
 
 namespace {
 
-// What the asynchronous connect hands back to the waiting caller.
+// What the asynchronous connect hands back to the waiting caller. Shared with the callback,
+// which may outlive the wait: GIO's worker can stay blocked (a FIFO as the nonce file) long
+// after the caller has given up.
 struct PendingConnect {
   bool succeeded = false;
   GError* error = nullptr;
   bool finished = false;
+  bool timedOut = false;
+
+  PendingConnect() = default;
+  PendingConnect(const PendingConnect&) = delete;
+  PendingConnect& operator=(const PendingConnect&) = delete;
+  ~PendingConnect() {
+    if (error != nullptr) {
+      g_error_free(error);
+    }
+  }
 };
 
 void onInitialised(GObject* source, GAsyncResult* result, gpointer data) {
-  auto* pending = static_cast<PendingConnect*>(data);
-  pending->succeeded =
-      g_async_initable_init_finish(G_ASYNC_INITABLE(source), result, &pending->error);
-  pending->finished = true;
+  std::unique_ptr<std::shared_ptr<PendingConnect>> held(
+      static_cast<std::shared_ptr<PendingConnect>*>(data));
+  PendingConnect& pending = **held;
+  pending.succeeded =
+      g_async_initable_init_finish(G_ASYNC_INITABLE(source), result, &pending.error);
+  pending.finished = true;
 }
 
-gboolean onConnectTimeout(gpointer cancellable) {
-  g_cancellable_cancel(G_CANCELLABLE(cancellable));
+struct ConnectTimer {
+  GCancellable* cancellable;
+  PendingConnect* pending;
+};
+
+gboolean onConnectTimeout(gpointer data) {
+  auto* timer = static_cast<ConnectTimer*>(data);
+  timer->pending->timedOut = true;
+  g_cancellable_cancel(timer->cancellable);
   return G_SOURCE_REMOVE;
 }
 
-// Connects and authenticates, cancelling the attempt when it outlasts `timeout`. The object is
-// made on the caller's main context (where it will emit its signals); only the wait runs on a
-// private context, so that no other source of the caller is dispatched meanwhile.
+// Connects and authenticates, giving up when the attempt outlasts `timeout` whatever GIO's
+// worker is doing then (a cancelled attempt can stay blocked in a read of the nonce file). The
+// object is made on the caller's main context (where it will emit its signals); only the wait
+// runs on a private context, so that no other source of the caller is dispatched meanwhile.
 gio::ConnectionPtr authenticate(const std::string& address, std::chrono::milliseconds timeout) {
   // The bus registration (Hello) is left to the caller: GIO would send it without a bound.
   gio::ConnectionPtr connection = gio::adoptConnection(
@@ -42,27 +65,31 @@ gio::ConnectionPtr authenticate(const std::string& address, std::chrono::millise
                                      G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT, nullptr)));
   gio::MainContextPtr context(g_main_context_new());
   gio::ObjectPtr<GCancellable> cancellable(g_cancellable_new());
-  PendingConnect pending;
+  const auto pending = std::make_shared<PendingConnect>();
+  ConnectTimer timerData{cancellable.get(), pending.get()};
 
   g_main_context_push_thread_default(context.get());
   g_async_initable_init_async(G_ASYNC_INITABLE(connection.get()), G_PRIORITY_DEFAULT,
-                              cancellable.get(), onInitialised, &pending);
+                              cancellable.get(), onInitialised,
+                              new std::shared_ptr<PendingConnect>(pending));
   GSource* timer = g_timeout_source_new(static_cast<guint>(timeout.count()));
-  g_source_set_callback(timer, onConnectTimeout, cancellable.get(), nullptr);
+  g_source_set_callback(timer, onConnectTimeout, &timerData, nullptr);
   g_source_attach(timer, context.get());
-  while (!pending.finished) {
+  while (!pending->finished && !pending->timedOut) {
     g_main_context_iteration(context.get(), TRUE);
+  }
+  // A cancelled attempt usually ends at once; its answer is taken if it is already there.
+  while (!pending->finished && g_main_context_iteration(context.get(), FALSE)) {
   }
   g_source_destroy(timer);
   g_source_unref(timer);
   g_main_context_pop_thread_default(context.get());
 
-  if (!pending.succeeded) {
+  if (!pending->finished || !pending->succeeded) {
     g_debug("cannot connect to the message bus at %s: %s", address.c_str(),
-            pending.error != nullptr ? pending.error->message : "unknown error");
-    if (pending.error != nullptr) {
-      g_error_free(pending.error);
-    }
+            !pending->finished          ? "no answer in time"
+            : pending->error != nullptr ? pending->error->message
+                                        : "unknown error");
     return nullptr;
   }
   return connection;

@@ -111,7 +111,11 @@ std::filesystem::path NoticeIdStore::defaultDirectory() {
   return cache ? *cache / "ventaro" : std::filesystem::path();
 }
 
-std::string NoticeIdStore::fileNameFor(const std::string& identifier) {
+std::optional<std::string> NoticeIdStore::fileNameFor(const std::string& identifier,
+                                                      const std::string& busGuid) {
+  if (!g_dbus_is_guid(busGuid.c_str())) {
+    return std::nullopt; // a GUID is 32 hex digits: nothing else goes into a file name
+  }
   std::string name = escapeIdentifier(identifier);
   if (name.size() > kLongestEscapedName) {
     // An escaped name never starts with "%s" (a '%' is always followed by two hex digits).
@@ -120,18 +124,21 @@ std::string NoticeIdStore::fileNameFor(const std::string& identifier) {
     name = std::string("%sha256-") + digest;
     g_free(digest);
   }
-  return name + kSuffix;
+  return name + "." + busGuid + kSuffix;
 }
 
-std::filesystem::path NoticeIdStore::fileFor(const std::string& identifier) const {
-  return directory_ / fileNameFor(identifier);
+std::filesystem::path NoticeIdStore::fileFor(const std::string& identifier,
+                                             const std::string& busGuid) const {
+  const std::optional<std::string> name = fileNameFor(identifier, busGuid);
+  return name ? directory_ / *name : std::filesystem::path();
 }
 
-std::optional<SavedNotice> NoticeIdStore::load(const std::string& identifier) const {
-  const DirectoryFd directory = openDirectory(directory_, false);
+std::optional<SavedNotice> NoticeIdStore::load(const std::string& identifier,
+                                               const std::string& busGuid) const {
+  const std::optional<std::string> name = fileNameFor(identifier, busGuid);
+  const DirectoryFd directory = name ? openDirectory(directory_, false) : DirectoryFd(-1);
   const std::optional<std::string> text =
-      directory ? readUntrustedFile(directory.get(), fileNameFor(identifier), kIdFileLimit, false)
-                : std::nullopt;
+      directory ? readUntrustedFile(directory.get(), *name, kIdFileLimit, false) : std::nullopt;
   if (!text) {
     return std::nullopt;
   }
@@ -142,7 +149,7 @@ std::optional<SavedNotice> NoticeIdStore::load(const std::string& identifier) co
     gchar* bus = g_key_file_get_string(file, kGroup, "Bus", nullptr);
     gchar* server = g_key_file_get_string(file, kGroup, "Server", nullptr);
     const std::optional<std::uint32_t> parsedId = parseId(id);
-    if (parsedId && bus != nullptr && g_dbus_is_guid(bus) && server != nullptr &&
+    if (parsedId && bus != nullptr && bus == busGuid && server != nullptr &&
         g_dbus_is_unique_name(server)) {
       result = SavedNotice{*parsedId, bus, server};
     }
@@ -155,7 +162,8 @@ std::optional<SavedNotice> NoticeIdStore::load(const std::string& identifier) co
 }
 
 bool NoticeIdStore::save(const std::string& identifier, const SavedNotice& notice) const {
-  const DirectoryFd directory = openDirectory(directory_, true);
+  const std::optional<std::string> fileName = fileNameFor(identifier, notice.busGuid);
+  const DirectoryFd directory = fileName ? openDirectory(directory_, true) : DirectoryFd(-1);
   if (!directory) {
     return false;
   }
@@ -171,7 +179,7 @@ bool NoticeIdStore::save(const std::string& identifier, const SavedNotice& notic
 
   // Written to a new temporary file and renamed over the old one: a reader sees old or new.
   // The temporary name starts with '.', which no escaped identifier does.
-  const std::string name = fileNameFor(identifier);
+  const std::string& name = *fileName;
   for (int attempt = 0; attempt < 8; ++attempt) {
     const std::string temporary = "." + name + "." + std::to_string(g_random_int());
     const int fd = ::openat(directory.get(), temporary.c_str(),
@@ -194,10 +202,11 @@ bool NoticeIdStore::save(const std::string& identifier, const SavedNotice& notic
   return false;
 }
 
-void NoticeIdStore::forget(const std::string& identifier) const {
-  const DirectoryFd directory = openDirectory(directory_, false);
+void NoticeIdStore::forget(const std::string& identifier, const std::string& busGuid) const {
+  const std::optional<std::string> name = fileNameFor(identifier, busGuid);
+  const DirectoryFd directory = name ? openDirectory(directory_, false) : DirectoryFd(-1);
   if (directory) {
-    ::unlinkat(directory.get(), fileNameFor(identifier).c_str(), 0);
+    ::unlinkat(directory.get(), name->c_str(), 0);
   }
 }
 

@@ -21,7 +21,8 @@ struct SavedNotice {
   bool operator==(const SavedNotice&) const = default;
 };
 
-/// One small file per identifier in a private directory, each written atomically. The directory
+/// One small file per identifier and bus in a private directory, each written atomically: two
+/// sessions of one user that share the directory each keep their own ids. The directory
 /// is used only while it is a real directory of this user that nobody else can write (made
 /// with mode 0700 where missing; a link in its place is never followed). Unreadable, malformed
 /// or oversized files and anything but a regular file read as "nothing saved".
@@ -34,19 +35,23 @@ public:
   /// empty (nothing is kept) when the user has no home directory at all.
   static std::filesystem::path defaultDirectory();
 
-  std::optional<SavedNotice> load(const std::string& identifier) const;
-  /// Whether the entry was saved (not in a directory that is unsafe, missing or full).
+  /// What was saved under `identifier` on the bus with GUID `busGuid`.
+  std::optional<SavedNotice> load(const std::string& identifier, const std::string& busGuid) const;
+  /// Whether the entry was saved (not in a directory that is unsafe, missing or full, and with a
+  /// valid bus GUID).
   bool save(const std::string& identifier, const SavedNotice& notice) const;
-  void forget(const std::string& identifier) const;
+  void forget(const std::string& identifier, const std::string& busGuid) const;
 
-  /// The file that holds an identifier's entry; any identifier maps to a plain file name
-  /// inside the directory, and distinct identifiers to distinct names.
-  std::filesystem::path fileFor(const std::string& identifier) const;
+  /// The file that holds an identifier's entry on a bus; any identifier maps to a plain file
+  /// name inside the directory, and distinct identifiers or buses to distinct names. Empty for
+  /// a text that is no bus GUID.
+  std::filesystem::path fileFor(const std::string& identifier, const std::string& busGuid) const;
 
   const std::filesystem::path& directory() const { return directory_; }
 
 private:
-  static std::string fileNameFor(const std::string& identifier);
+  static std::optional<std::string> fileNameFor(const std::string& identifier,
+                                                const std::string& busGuid);
 
   std::filesystem::path directory_;
 };

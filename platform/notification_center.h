@@ -24,6 +24,12 @@ public:
   /// Posts a notice at once. Re-posting an identifier replaces the notice it names.
   /// Failures are not reported.
   virtual void add(const std::string& identifier, const NotificationContent& content) = 0;
+  /// Posts a notice as add() does, without waiting for the server: its answer is awaited by
+  /// the next call on the centre. A centre that never waits posts it at once.
+  virtual void addWithoutWaiting(const std::string& identifier,
+                                 const NotificationContent& content) {
+    add(identifier, content);
+  }
 };
 
 } // namespace ventaro

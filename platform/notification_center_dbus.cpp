@@ -74,14 +74,14 @@ std::optional<SavedNotice>
 DbusNotificationCenter::postedNotice(const std::string& identifier) const {
   // What this process posted is known without the store, which may have failed to keep it.
   const auto mine = posted_.find(identifier);
-  return mine != posted_.end() ? std::optional(mine->second) : store_.load(identifier);
+  return mine != posted_.end() ? std::optional(mine->second) : store_.load(identifier, busGuid());
 }
 
 void DbusNotificationCenter::forget(const std::string& identifier, const SavedNotice& notice) {
   posted_.erase(identifier);
   // Another process may have saved a newer notice under the identifier since: that one stays.
-  if (store_.load(identifier) == notice) {
-    store_.forget(identifier);
+  if (store_.load(identifier, notice.busGuid) == notice) {
+    store_.forget(identifier, notice.busGuid);
   }
 }
 
@@ -97,14 +97,11 @@ std::optional<std::string> DbusNotificationCenter::serverOwner(bool* answered) {
 }
 
 void DbusNotificationCenter::withdraw(const std::string& identifier) {
+  settle();
+  // Only ids saved on this bus are found: another session's stay where they are.
   const std::optional<SavedNotice> saved = postedNotice(identifier);
   if (!saved || serverHung_) {
     return; // kept: a later process may find the server answering again
-  }
-  if (saved->busGuid != busGuid()) {
-    // Posted on a bus that is not ours (an earlier session): out of reach from here.
-    forget(identifier, *saved);
-    return;
   }
   bool answered = false;
   const std::optional<std::string> owner = serverOwner(&answered);
@@ -131,7 +128,7 @@ void DbusNotificationCenter::withdraw(const std::string& identifier) {
 
 std::uint32_t DbusNotificationCenter::replaceableId(const std::string& identifier) {
   const std::optional<SavedNotice> saved = postedNotice(identifier);
-  if (!saved || saved->busGuid != busGuid()) {
+  if (!saved) {
     return 0;
   }
   bool answered = false;
@@ -140,6 +137,7 @@ std::uint32_t DbusNotificationCenter::replaceableId(const std::string& identifie
 
 void DbusNotificationCenter::add(const std::string& identifier,
                                  const NotificationContent& content) {
+  settle();
   const std::uint32_t replacesId = serverHung_ ? 0 : replaceableId(identifier);
   if (serverHung_) {
     terminal_.add(identifier, content);
@@ -148,6 +146,36 @@ void DbusNotificationCenter::add(const std::string& identifier,
   const dbus::Reply reply =
       dbus::call(connection_.get(), kServer, "Notify", notifyArguments(replacesId, content),
                  G_VARIANT_TYPE("(u)"), timeout_);
+  takeNotifyReply(identifier, content, reply);
+}
+
+void DbusNotificationCenter::addWithoutWaiting(const std::string& identifier,
+                                               const NotificationContent& content) {
+  settle();
+  const std::uint32_t replacesId = serverHung_ ? 0 : replaceableId(identifier);
+  if (serverHung_) {
+    terminal_.add(identifier, content);
+    return;
+  }
+  pending_.emplace(PendingNotice{
+      identifier, content, g_get_monotonic_time() + std::chrono::microseconds(timeout_).count(),
+      std::make_unique<dbus::PendingCall>(connection_.get(), kServer, "Notify",
+                                          notifyArguments(replacesId, content),
+                                          G_VARIANT_TYPE("(u)"))});
+}
+
+void DbusNotificationCenter::settle() {
+  if (!pending_) {
+    return;
+  }
+  const PendingNotice notice = std::move(*pending_);
+  pending_.reset();
+  takeNotifyReply(notice.identifier, notice.content, notice.call->wait(notice.deadline));
+}
+
+void DbusNotificationCenter::takeNotifyReply(const std::string& identifier,
+                                             const NotificationContent& content,
+                                             const dbus::Reply& reply) {
   switch (reply.failure) {
   case dbus::Failure::none: {
     std::uint32_t id = 0;
@@ -158,7 +186,7 @@ void DbusNotificationCenter::add(const std::string& identifier,
       store_.save(identifier, notice); // for later processes; this one remembers it anyway
     } else {
       posted_.erase(identifier);
-      store_.forget(identifier);
+      store_.forget(identifier, busGuid());
     }
     return;
   }

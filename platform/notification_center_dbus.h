@@ -3,6 +3,7 @@
 // The notification centre of a desktop session: the freedesktop notification service on the
 // session bus, reached through GDBus.
 
+#include "platform/dbus_call.h"
 #include "platform/gio_handles.h"
 #include "platform/notice_id_store.h"
 #include "platform/notification_center.h"
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <iosfwd>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -29,6 +31,10 @@ inline constexpr std::chrono::milliseconds kNotificationCallTimeout{3000};
 /// as hung: that notice and every later one go to the terminal stream, and nothing more is
 /// withdrawn, so that a hung server costs one timeout, not one per call. What this process
 /// posted it withdraws from memory, even where the store could not keep the id.
+///
+/// A notice posted without waiting has its answer taken at the next call on the centre: then
+/// it waits at most until the call timeout after posting, and an answer that came later but
+/// before that call is still used.
 class DbusNotificationCenter final : public NotificationCenter {
 public:
   DbusNotificationCenter(gio::ConnectionPtr connection, NoticeIdStore store, std::ostream& terminal,
@@ -41,8 +47,22 @@ public:
   /// The freedesktop service has no permission to ask for: nothing is sent.
   void requestAuthorization() override;
   void add(const std::string& identifier, const NotificationContent& content) override;
+  void addWithoutWaiting(const std::string& identifier,
+                         const NotificationContent& content) override;
 
 private:
+  struct PendingNotice {
+    std::string identifier;
+    NotificationContent content;
+    std::int64_t deadline = 0; // monotonic microseconds
+    std::unique_ptr<dbus::PendingCall> call;
+  };
+
+  /// Takes the answer of a notice posted without waiting, if one is outstanding.
+  void settle();
+  /// Keeps the id the server gave a notice, or sends the notice to the terminal.
+  void takeNotifyReply(const std::string& identifier, const NotificationContent& content,
+                       const dbus::Reply& reply);
   void withdraw(const std::string& identifier);
   /// The saved id of `identifier` if the server that gave it still owns the name.
   std::uint32_t replaceableId(const std::string& identifier);
@@ -60,6 +80,7 @@ private:
   std::chrono::milliseconds timeout_;
   bool serverHung_ = false;
   std::map<std::string, SavedNotice> posted_;
+  std::optional<PendingNotice> pending_;
 };
 
 } // namespace ventaro

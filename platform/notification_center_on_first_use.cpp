@@ -27,4 +27,9 @@ void NotificationCenterOnFirstUse::add(const std::string& identifier,
   center().add(identifier, content);
 }
 
+void NotificationCenterOnFirstUse::addWithoutWaiting(const std::string& identifier,
+                                                     const NotificationContent& content) {
+  center().addWithoutWaiting(identifier, content);
+}
+
 } // namespace ventaro

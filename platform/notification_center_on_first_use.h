@@ -20,6 +20,11 @@ public:
   void removeDeliveredNotifications(const std::vector<std::string>& identifiers) override;
   void requestAuthorization() override;
   void add(const std::string& identifier, const NotificationContent& content) override;
+  void addWithoutWaiting(const std::string& identifier,
+                         const NotificationContent& content) override;
+
+  /// Whether the centre has been made (some operation was called).
+  bool made() const { return center_ != nullptr; }
 
 private:
   NotificationCenter& center();

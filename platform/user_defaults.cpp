@@ -45,8 +45,14 @@ std::map<std::string, std::string> readStoredValues(const std::filesystem::path&
       path.empty() ? std::nullopt : readUntrustedFile(AT_FDCWD, path, kSettingsFileLimit, true);
   std::unique_ptr<GKeyFile, KeyFileDeleter> file(g_key_file_new());
   GError* error = nullptr;
+  // Some editors begin a UTF-8 file with a byte-order mark, which the key-file parser refuses.
+  constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+  std::string_view data = text ? std::string_view(*text) : std::string_view();
+  if (data.starts_with(byteOrderMark)) {
+    data.remove_prefix(byteOrderMark.size());
+  }
   if (!text ||
-      !g_key_file_load_from_data(file.get(), text->data(), text->size(), G_KEY_FILE_NONE, &error)) {
+      !g_key_file_load_from_data(file.get(), data.data(), data.size(), G_KEY_FILE_NONE, &error)) {
     g_clear_error(&error); // missing, unreadable or malformed: the user stored nothing
     return values;
   }

@@ -50,11 +50,14 @@ Answered<SMCBytes> fanLabel(FileAccess& files, const std::string& fanDirectory, 
   if (label.error != 0) {
     return {answerForFanErrno(label.error)};
   }
-  // The kernel prints bytes 4 to 15 up to the first zero byte, then a newline.
+  // The kernel prints bytes 4 to 15 up to the first zero byte, then a newline. The rest is
+  // padded with blanks, as the SMC pads its own names, so that the name decodes as printed.
   std::string_view text = withoutNewline(label.data);
   text = text.substr(0, std::min(text.size(), kLabelLength));
   Answered<SMCBytes> answered{kAnswerSuccess};
-  std::copy(text.begin(), text.end(), answered.value.begin() + kLabelOffset);
+  const auto name = answered.value.begin() + kLabelOffset;
+  std::fill(name, name + kLabelLength, ' ');
+  std::copy(text.begin(), text.end(), name);
   return answered;
 }
 

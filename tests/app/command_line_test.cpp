@@ -33,6 +33,8 @@ TEST(CommandLine, ReadsEachOptionAndRefusesWhatDoesNotGoTogether) {
       {{"--sensors", "--unit"}, Action::usageError, false, {}},
       {{"--sensors", "--unit=rankine"}, Action::usageError, false, {}},
       {{"--sensors", "--unit", "Kelvin"}, Action::usageError, false, {}},
+      {{"--login-item", "--"}, Action::run, true, {}},
+      {{"--", "--json"}, Action::usageError, false, {}},
   };
   for (const Case& c : cases) {
     const CommandLine parsed = parseCommandLine(c.arguments);

@@ -28,14 +28,19 @@ std::size_t entriesIn(const fs::path& directory) {
 
 class HostileHome : public VentaroOnABus {
 protected:
+  // The file that keeps an identifier's id on this test's bus.
+  std::string idFile(const std::string& identifier) const {
+    return identifier + "." + bus->guid() + ".notice";
+  }
   fs::path runtime() const { return home.path() / "runtime"; }
   fs::path settingsFile() const { return home.path() / "config" / "ventaro" / "settings.ini"; }
   // An id file as an earlier start on this bus would have left it, with `padding` after it.
-  void plantId(const std::string& file, std::uint32_t id, const std::string& padding = "") {
+  void plantId(const std::string& identifier, std::uint32_t id, const std::string& padding = "") {
     fs::create_directories(runtime() / "ventaro");
-    std::ofstream(runtime() / "ventaro" / file) << "[Notice]\nId=" << id << "\nBus=" << bus->guid()
-                                                << "\nServer=" << server->uniqueName() << "\n"
-                                                << padding;
+    std::ofstream(runtime() / "ventaro" / idFile(identifier))
+        << "[Notice]\nId=" << id << "\nBus=" << bus->guid() << "\nServer=" << server->uniqueName()
+        << "\n"
+        << padding;
   }
 };
 
@@ -44,7 +49,7 @@ protected:
 TEST_F(HostileHome, FifosInPlaceOfTheSettingsAndAnIdFileAreNotWaitedOn) {
   ASSERT_TRUE(fs::remove(settingsFile()) && mkfifo(settingsFile().c_str(), 0600) == 0);
   fs::create_directories(runtime() / "ventaro");
-  ASSERT_EQ(mkfifo((runtime() / "ventaro" / "Ventaro%20Start.notice").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((runtime() / "ventaro" / idFile("Ventaro%20Start")).c_str(), 0600), 0);
   const Outcome outcome = run({}, bus->address());
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(server->callsOf("Notify").size(), 2u);
@@ -62,7 +67,7 @@ TEST_F(HostileHome, FifosInTheApplesmcTreeCountAsAbsent) {
 
 TEST_F(HostileHome, OversizedSettingsAndIdFilesAreNotRead) {
   std::ofstream(settingsFile()) << kHugeStressLevel << std::string(1 << 20, '#') << "\n";
-  plantId("Ventaro%20Start.notice", 7, "#" + std::string(600, 'x') + "\n");
+  plantId("Ventaro%20Start", 7, "#" + std::string(600, 'x') + "\n");
   EXPECT_EQ(run({}, bus->address()).status, 0) << "the settings' load would never end";
   EXPECT_THAT(server->closedIds(), ElementsAre("1")) << "only its own start notice";
 }
@@ -99,6 +104,10 @@ protected:
       GTEST_SKIP() << "useradd cannot make a user here";
     }
     user = name;
+    // The build may lie where the user cannot go (a checkout in /root): the user runs a copy.
+    fs::create_directory(home.path() / "bin");
+    fs::copy_file(VENTARO_BINARY, home.path() / "bin" / "ventaro");
+    binary = (home.path() / "bin" / "ventaro").string();
     const passwd* entry = getpwnam(name.c_str());
     asUser = {"setpriv", "--reuid=" + std::to_string(entry->pw_uid),
               "--regid=" + std::to_string(entry->pw_gid), "--clear-groups"};
@@ -127,7 +136,7 @@ TEST_F(AsAnOrdinaryUser, AnEmptyHomeOrRelativeBaseDirectoriesAreNotTheWorkingDir
           {"HOME=", "XDG_CONFIG_HOME=.config", "XDG_RUNTIME_DIR=", "XDG_CACHE_HOME=c"});
   EXPECT_EQ(outcome.status, 0) << "the working directory's settings were read: " << outcome.err;
   EXPECT_EQ(entriesIn(work), 1u) << "nothing but the planted .config";
-  EXPECT_TRUE(fs::exists(home.path() / "pw" / ".cache" / "ventaro" / "Ventaro%20Result.notice"));
+  EXPECT_TRUE(fs::exists(home.path() / "pw" / ".cache" / "ventaro" / idFile("Ventaro%20Result")));
 }
 
 // --- bus ---
@@ -158,7 +167,7 @@ TEST_F(VentaroHome, AnAutolaunchAddressStartsNoBus) {
 }
 
 TEST_F(HostileHome, ABusThatStopsAnsweringCostsOneWait) {
-  plantId("Ventaro%20Result.notice", 7); // one more wait, before Notify, in the old code
+  plantId("Ventaro%20Result", 7); // one more wait, before Notify, in the old code
   // The bus stops while the server takes the start notice, so no answer reaches the program
   // from then on, however fast its load.
   server->answer("Notify", "susssasa{sv}i", "u",

@@ -23,12 +23,13 @@ struct Outcome {
 class VentaroProcess : NoCopy {
 public:
   // `wrapper` runs first and ends by running the rest of its command line; `environment`
-  // (NAME=value) comes after the home's own variables; the binary is ended after
-  // `limitSeconds`. In the sanitizer build every run is also a leak check: LeakSanitizer
-  // turns a leak into a failed exit.
+  // (NAME=value) comes after the home's own variables; `binary` is the program to start,
+  // ended after `limitSeconds`. In the sanitizer build every run is also a leak check:
+  // LeakSanitizer turns a leak into a failed exit.
   VentaroProcess(const std::filesystem::path& home, const std::vector<std::string>& arguments,
                  const std::optional<std::string>& busAddress, std::vector<std::string> argv = {},
-                 const std::vector<std::string>& environment = {}, int limitSeconds = 120) {
+                 const std::vector<std::string>& environment = {}, int limitSeconds = 120,
+                 const std::string& binary = VENTARO_BINARY) {
     const std::string root = home.string();
     argv.insert(argv.end(),
                 {"env", "-u", "DBUS_SESSION_BUS_ADDRESS", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
@@ -38,7 +39,7 @@ public:
       argv.push_back("DBUS_SESSION_BUS_ADDRESS=" + *busAddress);
     }
     argv.insert(argv.end(), environment.begin(), environment.end());
-    argv.insert(argv.end(), {"timeout", std::to_string(limitSeconds), VENTARO_BINARY});
+    argv.insert(argv.end(), {"timeout", std::to_string(limitSeconds), binary});
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<const char*> pointers;
     for (const std::string& argument : argv) {
@@ -60,7 +61,8 @@ public:
   }
 
   bool running() const { return process_ != nullptr && g_subprocess_get_identifier(process_); }
-  void stop() { g_subprocess_send_signal(process_, SIGTERM); } // `timeout` passes it on
+  void stop() { signal(SIGTERM); }
+  void signal(int number) { g_subprocess_send_signal(process_, number); } // `timeout` passes it on
 
   Outcome finish() {
     Outcome outcome;
@@ -130,11 +132,13 @@ protected:
               const std::optional<std::string>& busAddress = std::nullopt,
               const std::vector<std::string>& wrapper = {},
               const std::vector<std::string>& environment = {}, int limitSeconds = 120) {
-    return VentaroProcess(home.path(), arguments, busAddress, wrapper, environment, limitSeconds)
+    return VentaroProcess(home.path(), arguments, busAddress, wrapper, environment, limitSeconds,
+                          binary)
         .finish();
   }
 
   TemporaryDirectory home;
+  std::string binary = VENTARO_BINARY; // the program each run starts
 };
 
 // The home, on a private bus with the mock notification server.

@@ -31,12 +31,12 @@ TEST_F(NoticeIdStoreTest, KeepsEachIdentifierApartInItsOwnPrivateFile) {
                                      std::string(300, 'x'),
                                      std::string(301, 'x')};
   for (std::uint32_t i = 0; i < std::size(identifiers); ++i) {
-    EXPECT_EQ(store.fileFor(identifiers[i]).parent_path(), store.directory()) << i;
+    EXPECT_EQ(store.fileFor(identifiers[i], kGuid).parent_path(), store.directory()) << i;
     store.save(identifiers[i], SavedNotice{i + 1, kGuid, ":1.7"});
   }
   // Each reads back its own id: no two share a file.
   for (std::uint32_t i = 0; i < std::size(identifiers); ++i) {
-    EXPECT_EQ(store.load(identifiers[i]), (SavedNotice{i + 1, kGuid, ":1.7"})) << i;
+    EXPECT_EQ(store.load(identifiers[i], kGuid), (SavedNotice{i + 1, kGuid, ":1.7"})) << i;
   }
   std::size_t written = 0;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(temp.path())) {
@@ -46,7 +46,7 @@ TEST_F(NoticeIdStoreTest, KeepsEachIdentifierApartInItsOwnPrivateFile) {
   struct stat info {};
   ASSERT_EQ(stat(store.directory().c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0700u);
-  ASSERT_EQ(stat(store.fileFor("Ventaro Start").c_str(), &info), 0);
+  ASSERT_EQ(stat(store.fileFor("Ventaro Start", kGuid).c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
@@ -64,14 +64,16 @@ TEST_F(NoticeIdStoreTest, IgnoresContentsItDidNotWrite) {
       {"missing server", "[Notice]\nId=7\n" + bus},
       {"bus not a guid", "[Notice]\nId=7\nBus=xyz\nServer=:1.7\n"},
       {"missing bus", "[Notice]\nId=7\nServer=:1.7\n"},
+      {"another bus", "[Notice]\nId=7\nBus=" + std::string(32, 'f') + "\nServer=:1.7\n"},
       {"well formed", "[Notice]\nId=7\n" + bus + "Server=:1.7\n"},
   };
   std::filesystem::create_directories(store.directory());
   for (const auto& [name, contents] : cases) {
-    std::ofstream(store.fileFor("Ventaro Start")) << contents;
-    EXPECT_EQ(store.load("Ventaro Start").has_value(), name == std::string("well formed")) << name;
+    std::ofstream(store.fileFor("Ventaro Start", kGuid)) << contents;
+    EXPECT_EQ(store.load("Ventaro Start", kGuid).has_value(), name == std::string("well formed"))
+        << name;
   }
-  EXPECT_EQ(store.load("Ventaro Start"), (SavedNotice{7, kGuid, ":1.7"}));
+  EXPECT_EQ(store.load("Ventaro Start", kGuid), (SavedNotice{7, kGuid, ":1.7"}));
 }
 
 } // namespace

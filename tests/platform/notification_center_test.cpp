@@ -167,7 +167,7 @@ TEST_F(NotificationCenterOnABus, AHungServerCostsOneWaitAndKeepsSavedIds) {
   center->add("Ventaro Start", kStart);
   server->freeze(false);
   EXPECT_THAT(server->calls(), ElementsAre(Pair("Notify", Contains("Test GPU 8 GB"))));
-  EXPECT_EQ(NoticeIdStore(ids.path()).load("Ventaro Start"), earlier);
+  EXPECT_EQ(NoticeIdStore(ids.path()).load("Ventaro Start", bus->guid()), earlier);
   EXPECT_EQ(terminal.str(), std::string(kResultLine) + kStartLine);
 }
 

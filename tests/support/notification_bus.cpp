@@ -14,6 +14,18 @@ namespace {
 constexpr const char* kName = "org.freedesktop.Notifications";
 constexpr const char* kPath = "/org/freedesktop/Notifications";
 
+// The template's Notify and CloseNotification, keeping the ids on the screen in self.shown.
+constexpr const char* kTrackedNotify = R"(self.shown = getattr(self, 'shown', set())
+if args[1]:
+    ret = args[1]
+else:
+    ret = self.next_id
+    self.next_id += 1
+self.shown.add(ret))";
+constexpr const char* kTrackedClose = R"(if args[0] in getattr(self, 'shown', set()):
+    self.shown.discard(args[0])
+    self.EmitSignal('', 'NotificationClosed', 'uu', [args[0], 3]))";
+
 [[noreturn]] void fail(const std::string& what, GError* error = nullptr) {
   const std::string message = error != nullptr ? what + ": " + error->message : what;
   g_clear_error(&error);
@@ -169,6 +181,9 @@ MockNotificationServer::MockNotificationServer(const std::string& busAddress) {
     g_object_unref(connection_);
     fail("the mock notification server did not take its name");
   }
+  answer("Notify", "susssasa{sv}i", "u", kTrackedNotify);
+  answer("CloseNotification", "u", "", kTrackedClose);
+  answer("OnScreen", "", "au", "ret = sorted(getattr(self, 'shown', set()))");
 }
 
 MockNotificationServer::~MockNotificationServer() {
@@ -227,6 +242,32 @@ std::vector<Arguments> MockNotificationServer::callsOf(const std::string& method
     }
   }
   return found;
+}
+
+std::vector<std::uint32_t> MockNotificationServer::onScreen() const {
+  GError* error = nullptr;
+  const gio::VariantPtr reply(g_dbus_connection_call_sync(
+      connection_, uniqueName_.c_str(), kPath, kName, "OnScreen", nullptr, G_VARIANT_TYPE("(au)"),
+      G_DBUS_CALL_FLAGS_NO_AUTO_START, 10000, nullptr, &error));
+  if (!reply) {
+    fail("OnScreen failed", error);
+  }
+  std::vector<std::uint32_t> ids;
+  GVariantIter* entries = nullptr;
+  g_variant_get(reply.get(), "(au)", &entries);
+  guint32 id = 0;
+  while (g_variant_iter_next(entries, "u", &id)) {
+    ids.push_back(id);
+  }
+  g_variant_iter_free(entries);
+  return ids;
+}
+
+void MockNotificationServer::answerNotifyLate(double seconds) const {
+  answer("Notify", "susssasa{sv}i", "u",
+         "import time\nif not getattr(self, 'answered_late', False):\n"
+         "    self.answered_late = True\n    time.sleep(" +
+             std::to_string(seconds) + ")\n" + kTrackedNotify);
 }
 
 std::vector<std::string> MockNotificationServer::closedIds() const {

@@ -5,6 +5,7 @@
 // helpers those tests share.
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <gio/gio.h>
@@ -88,7 +89,8 @@ using Arguments = std::vector<std::string>;
 enum NotifyArgument { appName, replacesId, appIcon, summary, body, actions, hints, expireTimeout };
 
 /// python3-dbusmock's notification_daemon template: answers Notify with increasing ids (or
-/// the replaces_id) and logs every call. Throws when it cannot start.
+/// the replaces_id), logs every call and keeps what is on the screen (shown and not closed).
+/// Throws when it cannot start.
 class MockNotificationServer : NoCopy {
 public:
   explicit MockNotificationServer(const std::string& busAddress);
@@ -98,6 +100,11 @@ public:
   std::vector<std::pair<std::string, Arguments>> calls() const;
   std::vector<Arguments> callsOf(const std::string& method) const;
   std::vector<std::string> closedIds() const; // the ids CloseNotification was called with
+  /// The ids of the notices still on the screen: posted and neither closed nor replaced.
+  std::vector<std::uint32_t> onScreen() const;
+  /// The next Notify is answered only `seconds` after it came (the server does nothing else
+  /// meanwhile), as a busy desktop shell answers; later ones at once.
+  void answerNotifyLate(double seconds) const;
   const std::string& uniqueName() const { return uniqueName_; }
   /// From now on `method` (taking `inSignature`) runs the Python `code` (dbusmock's AddMethod;
   /// `args` holds the call's arguments, `ret` the answer) and answers with `outSignature`.
