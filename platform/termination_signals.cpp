@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 namespace ventaro {
-namespace {} // namespace
 
 TerminationSignals::TerminationSignals(std::function<void(int)> onSignal)
     : watches_{Watch{this, SIGINT}, Watch{this, SIGTERM}, Watch{this, SIGHUP}},
