@@ -115,6 +115,7 @@ std::vector<SMCKey> temperatureCandidates() {
       throw;
     }
     std::vector<SMCKey> keys;
+    keys.reserve(listed.size());
     for (const FourCharCode code : listed) {
       keys.push_back({code, DataTypes::SP78});
     }

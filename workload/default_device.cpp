@@ -1,6 +1,7 @@
 #include "workload/default_device.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdio>
 
@@ -26,9 +27,9 @@ bool holds(const std::vector<std::shared_ptr<Device>>& devices, const PciIdentit
 
 // "0000:03:00.0 [1002:67df]".
 std::string addressAndIds(const PciIdentity& gpu) {
-  char ids[32];
-  std::snprintf(ids, sizeof ids, " [%04x:%04x]", gpu.vendorId, gpu.deviceId);
-  return gpu.address + ids;
+  std::array<char, 32> ids{};
+  std::snprintf(ids.data(), ids.size(), " [%04x:%04x]", gpu.vendorId, gpu.deviceId);
+  return gpu.address + ids.data();
 }
 
 // What each backend made of the GPU, for the note.

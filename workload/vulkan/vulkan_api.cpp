@@ -4,6 +4,7 @@
 
 #include <dlfcn.h>
 #include <glib.h>
+#include <memory>
 #include <mutex>
 
 namespace ventaro::gpu::vulkan {
@@ -21,15 +22,17 @@ std::string logged(std::string message) {
 
 Loaded makeInstance() {
   Loaded loaded;
-  void* library = dlopen("libvulkan.so.1", RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) {
+  // Closed again on every failure below; kept open once an instance is made.
+  std::unique_ptr<void, int (*)(void*)> library(dlopen("libvulkan.so.1", RTLD_NOW | RTLD_LOCAL),
+                                                &dlclose);
+  if (!library) {
     // Only ever called under the once flag below.
     const char* error = dlerror(); // NOLINT(concurrency-mt-unsafe)
     loaded.why = logged("no Vulkan loader: " + std::string(error != nullptr ? error : ""));
     return loaded;
   }
   auto getInstanceProcAddr =
-      reinterpret_cast<PFN_vkGetInstanceProcAddr>(dlsym(library, "vkGetInstanceProcAddr"));
+      reinterpret_cast<PFN_vkGetInstanceProcAddr>(dlsym(library.get(), "vkGetInstanceProcAddr"));
   if (getInstanceProcAddr == nullptr) {
     loaded.why = logged("the Vulkan loader has no vkGetInstanceProcAddr");
     return loaded;
@@ -76,6 +79,7 @@ Loaded makeInstance() {
   // The loader stays open and the instance alive for the rest of the process: devices made
   // from it may live until exit.
   loaded.api = api;
+  static_cast<void>(library.release()); // deliberately never closed
   return loaded;
 }
 
@@ -84,8 +88,8 @@ Loaded makeInstance() {
 bool DeviceApi::load(const InstanceApi& instance, VkDevice device) {
   bool complete = true;
 #define VENTARO_VULKAN_BIND(name)                                                                  \
-  name = reinterpret_cast<PFN_##name>(instance.vkGetDeviceProcAddr(device, #name));                \
-  complete = complete && name != nullptr;
+  this->name = reinterpret_cast<PFN_##name>(instance.vkGetDeviceProcAddr(device, #name));          \
+  complete = complete && this->name != nullptr;
   VENTARO_VULKAN_DEVICE_FUNCTIONS(VENTARO_VULKAN_BIND)
 #undef VENTARO_VULKAN_BIND
   return complete;

@@ -101,7 +101,7 @@ bool VulkanDevice::fillUniform(Matrix& matrix, std::uint64_t seed) {
   if (!batch) {
     return false;
   }
-  const VkBuffer target = own->buffer().storage();
+  VkBuffer target = own->buffer().storage();
   const std::array<VkBuffer, 3> bound{target, target, target};
   const std::optional<VkDescriptorSet> set = batch->bind(bound, lastFailure_);
   const std::optional<VkCommandBuffer> commands =

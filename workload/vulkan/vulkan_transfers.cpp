@@ -21,7 +21,7 @@ std::optional<std::string> copy(const VulkanMatrix& matrix, const Block& host,
     return why;
   }
   const DeviceApi& vk = batch->context().vk();
-  const VkBuffer device = matrix.buffer().storage();
+  VkBuffer device = matrix.buffer().storage();
   if (direction == Direction::toHost) {
     vk.vkCmdCopyBuffer(*commands, device, host.handle(), static_cast<std::uint32_t>(regions.size()),
                        regions.data());
