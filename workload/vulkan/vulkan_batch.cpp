@@ -182,4 +182,15 @@ void dispatch(const Context& context, VkCommandBuffer commands, Kernel kernel, V
   vk.vkCmdDispatch(commands, groupsX, groupsY, 1);
 }
 
+std::optional<std::string> Batch::runAlone(VkCommandBuffer commands) {
+  std::optional<std::string> failed = end(commands);
+  if (!failed) {
+    failed = submit(std::span(&commands, 1));
+  }
+  if (!failed) {
+    failed = wait();
+  }
+  return failed;
+}
+
 } // namespace ventaro::gpu::vulkan

@@ -33,6 +33,8 @@ public:
   std::optional<std::string> submit(std::span<const VkCommandBuffer> commands);
   /// Waits for the submission (at once when there was none).
   std::optional<std::string> wait();
+  /// Ends `commands`, submits them alone and waits for them: the set-up steps' one-off work.
+  std::optional<std::string> runAlone(VkCommandBuffer commands);
 
 private:
   explicit Batch(std::shared_ptr<Context> context) : context_(std::move(context)) {}

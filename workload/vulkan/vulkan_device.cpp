@@ -115,13 +115,7 @@ bool VulkanDevice::fillUniform(Matrix& matrix, std::uint64_t seed) {
       static_cast<std::uint32_t>(seed >> 32)};
   dispatch(batch->context(), *commands, Kernel::fill, *set, push, gridGroups(layout.columns),
            gridGroups(layout.rows));
-  std::optional<std::string> failed = batch->end(*commands);
-  if (!failed) {
-    failed = batch->submit(std::span(&*commands, 1));
-  }
-  if (!failed) {
-    failed = batch->wait();
-  }
+  std::optional<std::string> failed = batch->runAlone(*commands);
   if (failed) {
     lastFailure_ = *failed;
   }
@@ -157,13 +151,7 @@ std::optional<std::int64_t> VulkanDevice::countDifferences(const Matrix& a, cons
   dispatch(batch->context(), *commands, Kernel::compare, *set, push, gridGroups(layout.columns),
            gridGroups(layout.rows));
   hostBarrier(batch->context().vk(), *commands);
-  std::optional<std::string> failed = batch->end(*commands);
-  if (!failed) {
-    failed = batch->submit(std::span(&*commands, 1));
-  }
-  if (!failed) {
-    failed = batch->wait();
-  }
+  std::optional<std::string> failed = batch->runAlone(*commands);
   if (failed) {
     lastFailure_ = *failed;
     return std::nullopt;

@@ -30,14 +30,7 @@ std::optional<std::string> copy(const VulkanMatrix& matrix, const Block& host,
     vk.vkCmdCopyBuffer(*commands, host.handle(), device, static_cast<std::uint32_t>(regions.size()),
                        regions.data());
   }
-  std::optional<std::string> failed = batch->end(*commands);
-  if (!failed) {
-    failed = batch->submit(std::span(&*commands, 1));
-  }
-  if (!failed) {
-    failed = batch->wait();
-  }
-  return failed;
+  return batch->runAlone(*commands);
 }
 
 // One region per row: each row of the matrix to its place in a packed host copy.
