@@ -160,7 +160,8 @@ std::string helpText(const std::string& programName) {
          "\n"
          "Exit status: 0 done; 1 the load failed, its results were wrong or output was lost;\n"
          "2 usage error; 3 nothing to run on (two or more GPUs without --device, or\n"
-         "--check-fans or --sensors without an SMC).\n"
+         "--check-fans or --sensors without an SMC); 128 + N ended by signal N (SIGHUP 129,\n"
+         "SIGINT 130, SIGTERM 143). \"--\" ends the options.\n"
          "\n"
          "Settings: $XDG_CONFIG_HOME/ventaro/settings.ini, group [Ventaro], keys DelayAtLogin,\n"
          "HideAtLogin and StressLevel. See ventaro(1).\n";
