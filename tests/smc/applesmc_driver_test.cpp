@@ -11,7 +11,7 @@ namespace {
 using applesmc::ApplesmcDriver;
 using applesmc::InMemoryFileAccess;
 
-const std::string kFlatDevice = "/sys/devices/platform/applesmc.768";
+const std::string kFlatDevice = stuckFanDevice("flat");
 
 // The driver over a fixture tree of the stuck-fan machine, its key cursor answering from the
 // machine's keys in the SMC's order: "flat" keeps the fan files in the device directory,
@@ -20,18 +20,11 @@ class ApplesmcOnFixtureTree : public SMCAccessTest,
                               public ::testing::WithParamInterface<std::string> {
 protected:
   void SetUp() override {
-    files->loadTree(fixturePath("sysfs/" + GetParam() + "-stuck"));
-    std::vector<applesmc::CursorKey> cursor;
-    for (const auto& key : keys) {
-      cursor.push_back({key.code, key.info.type, std::string(key.value.begin(), key.value.end())});
-    }
-    files->attachKeyCursor(device(), cursor);
+    loadStuckFanTree(*files, GetParam(), keys);
     install(std::make_shared<ApplesmcDriver>(files, "/sys"));
     SMCAccess::openSMC();
   }
-  std::string device() const {
-    return GetParam() == "flat" ? kFlatDevice : "/sys/bus/acpi/devices/APP0001:00";
-  }
+  std::string device() const { return stuckFanDevice(GetParam()); }
   std::string inDevice(const char* name) const { return device() + "/" + name; }
   std::string inFans(const char* name) const {
     return device() + (GetParam() == "flat" ? "/" : "/hwmon/hwmon3/") + name;

@@ -123,6 +123,27 @@ inline SMCBytes bytesOf(std::initializer_list<std::uint8_t> first) {
   return bytes;
 }
 
+/// The applesmc device directory of the stuck-fan machine's fixture tree in `layout`: "flat"
+/// keeps the fan and temperature files in the device directory, "hwmon" in a hwmon directory
+/// below it.
+inline std::string stuckFanDevice(const std::string& layout) {
+  return layout == "flat" ? "/sys/devices/platform/applesmc.768"
+                          : "/sys/bus/acpi/devices/APP0001:00";
+}
+
+/// Loads the stuck-fan machine's fixture tree in `layout` into `files`, its key cursor answering
+/// from `keys` in their order.
+inline void loadStuckFanTree(applesmc::InMemoryFileAccess& files, const std::string& layout,
+                             const Keys& keys) {
+  files.loadTree(fixturePath("sysfs/" + layout + "-stuck"));
+  std::vector<applesmc::CursorKey> cursor;
+  cursor.reserve(keys.size());
+  for (const EmulatedKey& key : keys) {
+    cursor.push_back({key.code, key.info.type, std::string(key.value.begin(), key.value.end())});
+  }
+  files.attachKeyCursor(stuckFanDevice(layout), cursor);
+}
+
 /// Installs a fresh driver for each test and forgets the connection of the one before.
 class SMCAccessTest : public ::testing::Test {
 protected:

@@ -20,14 +20,8 @@ class TemperatureFilesOnFixtureTree : public SMCAccessTest,
                                       public ::testing::WithParamInterface<std::string> {
 protected:
   void SetUp() override {
-    files->loadTree(fixturePath("sysfs/" + GetParam() + "-stuck"));
-    std::vector<applesmc::CursorKey> cursor;
-    for (const auto& key : keys) {
-      cursor.push_back({key.code, key.info.type, std::string(key.value.begin(), key.value.end())});
-    }
-    const std::string device = GetParam() == "flat" ? "/sys/devices/platform/applesmc.768"
-                                                    : "/sys/bus/acpi/devices/APP0001:00";
-    files->attachKeyCursor(device, cursor);
+    loadStuckFanTree(*files, GetParam(), keys);
+    const std::string device = stuckFanDevice(GetParam());
     directory = GetParam() == "flat" ? device : device + "/hwmon/hwmon3";
     files->setRoot(false);
     open();
