@@ -49,23 +49,18 @@ class LoginStartOverFixture : public VentaroOnABus,
                               public ::testing::WithParamInterface<const char*> {
 protected:
   void SetUp() override {
-    if (const auto reason = sysfsMountUnavailable()) {
+    if (const auto reason = applesmcTreeUnavailable(GetParam())) {
       GTEST_SKIP() << *reason;
-    }
-    // The kernel's platform device is looked for first: it would hide a tree of the other layout.
-    if (!flat() && fs::exists("/sys/devices/platform/applesmc.768")) {
-      GTEST_SKIP() << "this machine's own applesmc device comes before the fixture tree";
     }
     VentaroOnABus::SetUp();
   }
 
-  bool flat() const { return std::string(GetParam()).starts_with("flat"); }
   bool stuck() const { return std::string(GetParam()).ends_with("-stuck"); }
 
   // `ventaro` with the fixture tree mounted where the kernel puts its layout.
   Outcome startOverTree(const std::vector<std::string>& arguments) {
     return run(arguments, bus->address(),
-               overSysfsFixture(GetParam(), flat() ? "devices/platform" : "bus/acpi/devices"));
+               overSysfsFixture(GetParam(), applesmcMountPoint(GetParam())));
   }
 };
 

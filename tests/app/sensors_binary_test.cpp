@@ -49,27 +49,15 @@ Outcome runCommand(const std::vector<std::string>& argv) {
   return outcome;
 }
 
-// The folder below /sys where the kernel puts the tree's layout.
-std::string mountPoint(const std::string& tree) {
-  return tree.starts_with("flat") ? "devices/platform" : "bus/acpi/devices";
-}
-
 std::string fixtureSource(const std::string& tree) {
-  const char* sources = std::getenv("VENTARO_SOURCE_DIR");
-  return (fs::path(sources != nullptr ? sources : ".") / "tests/fixtures/sysfs" / tree / "sys" /
-          mountPoint(tree))
-      .string();
+  return sysfsFixtureSource(tree, applesmcMountPoint(tree)).string();
 }
 
 class SensorsOverFixture : public ::testing::TestWithParam<const char*> {
 protected:
   void SetUp() override {
-    if (const auto reason = sysfsMountUnavailable()) {
+    if (const auto reason = applesmcTreeUnavailable(GetParam())) {
       GTEST_SKIP() << *reason;
-    }
-    if (mountPoint(GetParam()) != "devices/platform" &&
-        fs::exists("/sys/devices/platform/applesmc.768")) {
-      GTEST_SKIP() << "this machine's own applesmc device comes before the fixture tree";
     }
     // A copy of the binary that the ordinary user can reach, wherever the build lies.
     fs::permissions(home.path(),
@@ -91,7 +79,7 @@ protected:
         "exec setpriv --reuid=65534 --regid=65534 --clear-groups env -i "
         "ASAN_OPTIONS=detect_leaks=0 \"$@\"",
         "sh",
-        "/sys/" + mountPoint(GetParam()),
+        "/sys/" + applesmcMountPoint(GetParam()),
         fixtureSource(GetParam()),
         binary().string()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -157,12 +145,8 @@ class FanResetOverFixture : public VentaroOnABus,
                             public ::testing::WithParamInterface<const char*> {
 protected:
   void SetUp() override {
-    if (const auto reason = sysfsMountUnavailable()) {
+    if (const auto reason = applesmcTreeUnavailable(GetParam())) {
       GTEST_SKIP() << *reason;
-    }
-    if (mountPoint(GetParam()) != "devices/platform" &&
-        fs::exists("/sys/devices/platform/applesmc.768")) {
-      GTEST_SKIP() << "this machine's own applesmc device comes before the fixture tree";
     }
     VentaroOnABus::SetUp();
     settings("DelayAtLogin=0\nStressLevel=1\n");
@@ -180,8 +164,8 @@ protected:
         speed + " > " + fans + "/fan1_input) >/dev/null 2>&1 & shift 3; exec \"$@\"";
     VentaroProcess process(home.path(), {"--login-item", "--json"}, bus->address(),
                            {"unshare", "--mount", "--propagation", "private", "sh", "-c", script,
-                            "sh", "/sys/" + mountPoint(GetParam()), fixtureSource(GetParam()),
-                            trigger.string()});
+                            "sh", "/sys/" + applesmcMountPoint(GetParam()),
+                            fixtureSource(GetParam()), trigger.string()});
     for (int i = 0; i < 600 && server->callsOf("Notify").empty(); ++i) {
       g_usleep(50'000);
     }

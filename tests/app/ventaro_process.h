@@ -99,14 +99,38 @@ inline std::optional<std::string> sysfsMountUnavailable() {
   return std::nullopt;
 }
 
+// The folder below /sys where the kernel puts the layout of the fan fixture tree `tree`: the
+// platform device for the "flat-…" trees, the ACPI device for the others.
+inline std::string applesmcMountPoint(const std::string& tree) {
+  return tree.starts_with("flat") ? "devices/platform" : "bus/acpi/devices";
+}
+
+// Why the fan fixture tree `tree` cannot stand in for an applesmc device here, or nothing. The
+// kernel's platform device is looked for first: it would hide a tree of the other layout.
+inline std::optional<std::string> applesmcTreeUnavailable(const std::string& tree) {
+  if (auto reason = sysfsMountUnavailable()) {
+    return reason;
+  }
+  if (applesmcMountPoint(tree) != "devices/platform" &&
+      std::filesystem::exists("/sys/devices/platform/applesmc.768")) {
+    return "this machine's own applesmc device comes before the fixture tree";
+  }
+  return std::nullopt;
+}
+
+// The folder of the fixture tree `tree` that stands for /sys/`at`.
+inline std::filesystem::path sysfsFixtureSource(const std::string& tree, const std::string& at) {
+  const char* sources = std::getenv("VENTARO_SOURCE_DIR");
+  return std::filesystem::path(sources != nullptr ? sources : ".") / "tests/fixtures/sysfs" / tree /
+         "sys" / at;
+}
+
 // A wrapper that runs the rest of its command line in a private mount namespace whose /sys/`at`
 // is a tmpfs holding the same folder of the fixture tree `tree`, with a FIFO in place of every
 // file where `fifos` is set.
 inline std::vector<std::string> overSysfsFixture(const std::string& tree, const std::string& at,
                                                  bool fifos = false) {
-  const char* sources = std::getenv("VENTARO_SOURCE_DIR");
-  const std::filesystem::path source = std::filesystem::path(sources != nullptr ? sources : ".") /
-                                       "tests/fixtures/sysfs" / tree / "sys" / at;
+  const std::filesystem::path source = sysfsFixtureSource(tree, at);
   const std::string script =
       std::string("set -e; mount -t tmpfs ventaro-fixture \"$1\"; cp -R \"$2\"/. \"$1\"/; ") +
       (fifos ? "find \"$1\" -type f -exec sh -c 'rm \"$1\"; mkfifo \"$1\"' sh {} \\;; " : "") +
