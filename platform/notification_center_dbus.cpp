@@ -135,32 +135,40 @@ std::uint32_t DbusNotificationCenter::replaceableId(const std::string& identifie
   return serverOwner(&answered) == saved->serverName ? saved->id : 0;
 }
 
-void DbusNotificationCenter::add(const std::string& identifier,
-                                 const NotificationContent& content) {
+std::optional<std::uint32_t>
+DbusNotificationCenter::prepareNotice(const std::string& identifier,
+                                      const NotificationContent& content) {
   settle();
   const std::uint32_t replacesId = serverHung_ ? 0 : replaceableId(identifier);
   if (serverHung_) {
     terminal_.add(identifier, content);
+    return std::nullopt;
+  }
+  return replacesId;
+}
+
+void DbusNotificationCenter::add(const std::string& identifier,
+                                 const NotificationContent& content) {
+  const std::optional<std::uint32_t> replacesId = prepareNotice(identifier, content);
+  if (!replacesId) {
     return;
   }
   const dbus::Reply reply =
-      dbus::call(connection_.get(), kServer, "Notify", notifyArguments(replacesId, content),
+      dbus::call(connection_.get(), kServer, "Notify", notifyArguments(*replacesId, content),
                  G_VARIANT_TYPE("(u)"), timeout_);
   takeNotifyReply(identifier, content, reply);
 }
 
 void DbusNotificationCenter::addWithoutWaiting(const std::string& identifier,
                                                const NotificationContent& content) {
-  settle();
-  const std::uint32_t replacesId = serverHung_ ? 0 : replaceableId(identifier);
-  if (serverHung_) {
-    terminal_.add(identifier, content);
+  const std::optional<std::uint32_t> replacesId = prepareNotice(identifier, content);
+  if (!replacesId) {
     return;
   }
   pending_.emplace(PendingNotice{
       identifier, content, g_get_monotonic_time() + std::chrono::microseconds(timeout_).count(),
       std::make_unique<dbus::PendingCall>(connection_.get(), kServer, "Notify",
-                                          notifyArguments(replacesId, content),
+                                          notifyArguments(*replacesId, content),
                                           G_VARIANT_TYPE("(u)"))});
 }
 

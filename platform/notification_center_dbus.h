@@ -60,6 +60,10 @@ private:
 
   /// Takes the answer of a notice posted without waiting, if one is outstanding.
   void settle();
+  /// Before a new notice: settles an earlier answer, then gives the id the notice replaces, or
+  /// nothing when the server is hung and the notice has gone to the terminal instead.
+  std::optional<std::uint32_t> prepareNotice(const std::string& identifier,
+                                             const NotificationContent& content);
   /// Keeps the id the server gave a notice, or sends the notice to the terminal.
   void takeNotifyReply(const std::string& identifier, const NotificationContent& content,
                        const dbus::Reply& reply);
