@@ -13,16 +13,6 @@ using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-bool hostHasApplesmc() {
-  std::error_code ignored;
-  for (const auto& entry : fs::directory_iterator("/sys/bus/acpi/devices", ignored)) {
-    if (entry.path().filename().string().starts_with("APP0001:")) {
-      return true;
-    }
-  }
-  return fs::exists("/sys/devices/platform/applesmc.768", ignored);
-}
-
 TEST_F(VentaroHome, LoginStartWithoutApplesmcPostsNothingAndEndsAtOnce) {
   if (hostHasApplesmc()) {
     GTEST_SKIP() << "this machine has an applesmc device";

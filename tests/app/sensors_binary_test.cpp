@@ -18,57 +18,27 @@ std::string treeName(const ::testing::TestParamInfo<const char*>& info) {
   return name;
 }
 
-// Runs `argv` and collects its exit status and output.
-Outcome runCommand(const std::vector<std::string>& argv) {
-  std::vector<const char*> pointers;
-  for (const std::string& argument : argv) {
-    pointers.push_back(argument.c_str());
-  }
-  pointers.push_back(nullptr);
-  Outcome outcome;
-  GSubprocess* process =
-      g_subprocess_newv(pointers.data(),
-                        static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE |
-                                                      G_SUBPROCESS_FLAGS_STDERR_PIPE),
-                        nullptr);
-  EXPECT_NE(process, nullptr);
-  gchar* out = nullptr;
-  gchar* err = nullptr;
-  if (process != nullptr &&
-      g_subprocess_communicate_utf8(process, nullptr, nullptr, &out, &err, nullptr)) {
-    outcome.out = out;
-    outcome.err = err;
-    outcome.status =
-        g_subprocess_get_if_exited(process) ? g_subprocess_get_exit_status(process) : -1;
-  }
-  g_free(out);
-  g_free(err);
-  if (process != nullptr) {
-    g_object_unref(process);
-  }
-  return outcome;
-}
-
 std::string fixtureSource(const std::string& tree) {
   return sysfsFixtureSource(tree, applesmcMountPoint(tree)).string();
 }
 
-class SensorsOverFixture : public ::testing::TestWithParam<const char*> {
+class SensorsOverFixture : public VentaroHome, public ::testing::WithParamInterface<const char*> {
 protected:
   void SetUp() override {
     if (const auto reason = applesmcTreeUnavailable(GetParam())) {
       GTEST_SKIP() << *reason;
     }
+    VentaroHome::SetUp();
     // A copy of the binary that the ordinary user can reach, wherever the build lies.
     fs::permissions(home.path(),
                     fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
-    fs::copy_file(VENTARO_BINARY, binary());
+    fs::copy_file(VENTARO_BINARY, home.path() / "ventaro");
+    binary = (home.path() / "ventaro").string();
   }
-  fs::path binary() const { return home.path() / "ventaro"; }
 
   // `ventaro` with the arguments, as user nobody, over the fixture tree.
   Outcome sensorsAsNobody(const std::vector<std::string>& arguments) {
-    std::vector<std::string> argv = {
+    const std::vector<std::string> wrapper = {
         "unshare",
         "--mount",
         "--propagation",
@@ -76,17 +46,12 @@ protected:
         "sh",
         "-c",
         "set -e; mount -t tmpfs ventaro-fixture \"$1\"; cp -R \"$2\"/. \"$1\"/; shift 2; "
-        "exec setpriv --reuid=65534 --regid=65534 --clear-groups env -i "
-        "ASAN_OPTIONS=detect_leaks=0 \"$@\"",
+        "exec setpriv --reuid=65534 --regid=65534 --clear-groups \"$@\"",
         "sh",
         "/sys/" + applesmcMountPoint(GetParam()),
-        fixtureSource(GetParam()),
-        binary().string()};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return runCommand(argv);
+        fixtureSource(GetParam())};
+    return run(arguments, std::nullopt, wrapper, {"ASAN_OPTIONS=detect_leaks=0"});
   }
-
-  TemporaryDirectory home;
 };
 
 INSTANTIATE_TEST_SUITE_P(Trees, SensorsOverFixture, ::testing::Values("flat-stuck", "hwmon-stuck"),
@@ -121,20 +86,17 @@ TEST_P(SensorsOverFixture, AnOrdinaryUserSeesEverySensorByName) {
               ContainsRegex(R"("key":"TC0P","kelvin":318\.1[45][0-9]*,"read_ok":true)"));
 }
 
-TEST(Sensors, WithoutAnSmcExitThree) {
-  bool applesmc = fs::exists("/sys/devices/platform/applesmc.768");
-  std::error_code ignored;
-  for (const auto& entry : fs::directory_iterator("/sys/bus/acpi/devices", ignored)) {
-    applesmc = applesmc || entry.path().filename().string().starts_with("APP0001:");
-  }
-  if (applesmc) {
+using Sensors = VentaroHome;
+
+TEST_F(Sensors, WithoutAnSmcExitThree) {
+  if (hostHasApplesmc()) {
     GTEST_SKIP() << "this machine has an applesmc device";
   }
-  const Outcome text = runCommand({VENTARO_BINARY, "--sensors"});
+  const Outcome text = run({"--sensors"});
   EXPECT_EQ(text.status, 3);
   EXPECT_EQ(text.out, "");
   EXPECT_EQ(text.err, "ventaro: no SMC found (no applesmc device in /sys)\n");
-  const Outcome json = runCommand({VENTARO_BINARY, "--sensors", "--json"});
+  const Outcome json = run({"--sensors", "--json"});
   EXPECT_EQ(json.status, 3);
   EXPECT_THAT(json.out, HasSubstr(R"("kind":"sensors","smc_available":false,)"));
 }

@@ -99,6 +99,17 @@ inline std::optional<std::string> sysfsMountUnavailable() {
   return std::nullopt;
 }
 
+// Whether this machine has an applesmc device of its own, in either layout.
+inline bool hostHasApplesmc() {
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator("/sys/bus/acpi/devices", ignored)) {
+    if (entry.path().filename().string().starts_with("APP0001:")) {
+      return true;
+    }
+  }
+  return std::filesystem::exists("/sys/devices/platform/applesmc.768", ignored);
+}
+
 // The folder below /sys where the kernel puts the layout of the fan fixture tree `tree`: the
 // platform device for the "flat-…" trees, the ACPI device for the others.
 inline std::string applesmcMountPoint(const std::string& tree) {
