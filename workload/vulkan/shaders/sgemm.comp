@@ -1,4 +1,5 @@
 #version 450
+#extension GL_GOOGLE_include_directive : require
 // C = A × B for row-major FP32 matrices (M × K times K × N), with row strides in elements.
 //
 // Each workgroup computes a BM × BN block of C. It walks the interior dimension BK columns
@@ -13,15 +14,17 @@
 // elements outside it read as 0 and are never written, so any size is computed.
 // The tile sizes are specialization constants, chosen per device by the host.
 
-layout(local_size_x_id = 0) in;
-layout(constant_id = 0) const uint WG = 256;
-layout(constant_id = 1) const uint BM = 128;
-layout(constant_id = 2) const uint BN = 128;
-layout(constant_id = 3) const uint BK = 8;
-layout(constant_id = 4) const uint TM = 8;
-layout(constant_id = 5) const uint TN = 8;
+#include "sgemm_constants.h"
+
+layout(local_size_x_id = SGEMM_INVOCATIONS) in;
+layout(constant_id = SGEMM_INVOCATIONS) const uint WG = 256;
+layout(constant_id = SGEMM_BLOCK_ROWS) const uint BM = 128;
+layout(constant_id = SGEMM_BLOCK_COLUMNS) const uint BN = 128;
+layout(constant_id = SGEMM_DEPTH) const uint BK = 8;
+layout(constant_id = SGEMM_THREAD_ROWS) const uint TM = 8;
+layout(constant_id = SGEMM_THREAD_COLUMNS) const uint TN = 8;
 // Row strides of A, B and C are multiples of 4 elements: whole vec4 loads and stores.
-layout(constant_id = 6) const bool ALIGNED = false;
+layout(constant_id = SGEMM_ALIGNED) const bool ALIGNED = false;
 
 layout(push_constant) uniform Sizes {
   uint M;
