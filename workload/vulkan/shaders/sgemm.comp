@@ -1,18 +1,25 @@
 #version 450
 #extension GL_GOOGLE_include_directive : require
+#extension GL_EXT_control_flow_attributes : require
 // C = A × B for row-major FP32 matrices (M × K times K × N), with row strides in elements.
 //
 // Each workgroup computes a BM × BN block of C. It walks the interior dimension BK columns
 // at a time: the A and B tiles of a step are staged in shared memory (A transposed, so that
 // a column of it is contiguous), and every invocation then multiplies a TM × TN block of
-// outputs held in registers, reading its operands as vec4 from shared memory. The next
-// step's tiles are fetched from global memory into registers while the current one is
-// computed. An invocation's rows and columns are split into groups of four spaced one
-// group-stride apart, so that neighbouring invocations read neighbouring vec4s of shared
-// memory (no bank conflicts) and write neighbouring vec4s of C. Global loads and stores are
-// vec4 wherever the strides allow it (ALIGNED) and the four elements lie inside the matrix;
-// elements outside it read as 0 and are never written, so any size is computed.
-// The tile sizes are specialization constants, chosen per device by the host.
+// outputs held in registers, reading its operands as vec4 from shared memory. An
+// invocation's rows and columns are split into groups of four spaced one group-stride apart,
+// so that neighbouring invocations read neighbouring vec4s of shared memory and write
+// neighbouring vec4s of C.
+//
+// The next step's tiles are fetched from global memory into registers while the current
+// one is multiplied, and nothing waits for them before the multiply-adds: every fetch reads
+// from an index clamped into the matrix, so it needs no branch, and the elements outside the
+// matrix are replaced by 0 only when the tile is stored to shared memory, after the
+// multiply-adds. Elements outside C are never written, so any size is computed. Global loads
+// and stores are vec4 where the strides allow it (ALIGNED).
+//
+// The tile sizes are specialization constants, chosen per device by the host. Nothing here
+// depends on the device's subgroup size.
 
 #include "sgemm_constants.h"
 
@@ -50,36 +57,47 @@ const uint LOADS_B = BK * BN / (4 * WG);
 shared vec4 tileA[BK * BM / 4]; // tileA[k][m], m in vec4s
 shared vec4 tileB[BK * BN / 4]; // tileB[k][n], n in vec4s
 
-// Four elements of row `row` from column `column` on (a multiple of 4); 0 outside.
+// Four elements of a row from `column` on (a multiple of 4), both indices clamped into the
+// matrix (rows × columns, `stride` apart); what lies outside it is masked at the store.
 vec4 loadA(uint row, uint column) {
-  if (ALIGNED && row < p.M && column + 3 < p.K) {
-    return a4[(row * p.lda + column) / 4];
+  const uint r = min(row, p.M - 1);
+  const uint k = min(column, (p.K - 1) & ~3u);
+  if (ALIGNED) {
+    return a4[(r * p.lda + k) / 4];
   }
-  vec4 v = vec4(0.0);
-  if (row < p.M) {
-    for (uint j = 0; j < 4; ++j) {
-      if (column + j < p.K) {
-        v[j] = a[row * p.lda + column + j];
-      }
-    }
-  }
-  return v;
+  const uint last = p.K - 1;
+  const uint base = r * p.lda;
+  return vec4(a[base + min(k, last)], a[base + min(k + 1, last)], a[base + min(k + 2, last)],
+              a[base + min(k + 3, last)]);
 }
 
 vec4 loadB(uint row, uint column) {
-  if (ALIGNED && row < p.K && column + 3 < p.N) {
-    return b4[(row * p.ldb + column) / 4];
+  const uint r = min(row, p.K - 1);
+  const uint n = min(column, (p.N - 1) & ~3u);
+  if (ALIGNED) {
+    return b4[(r * p.ldb + n) / 4];
   }
-  vec4 v = vec4(0.0);
-  if (row < p.K) {
-    for (uint j = 0; j < 4; ++j) {
-      if (column + j < p.N) {
-        v[j] = b[row * p.ldb + column + j];
-      }
-    }
-  }
-  return v;
+  const uint last = p.N - 1;
+  const uint base = r * p.ldb;
+  return vec4(b[base + min(n, last)], b[base + min(n + 1, last)], b[base + min(n + 2, last)],
+              b[base + min(n + 3, last)]);
 }
+
+// `v` with the elements from `column` on that lie outside `columns`, or a row outside
+// `rows`, replaced by 0 (a selection, so that whatever a clamped load read never leaks in).
+vec4 inside(vec4 v, uint row, uint rows, uint column, uint columns) {
+  const bvec4 keep = lessThan(uvec4(column) + uvec4(0, 1, 2, 3), uvec4(columns));
+  return row < rows ? mix(vec4(0.0), v, keep) : vec4(0.0);
+}
+
+// The A tile's vec4 number u holds row u % BM, columns 4 (u / BM) on: neighbouring
+// invocations take neighbouring rows, so that the transposed store to shared memory writes
+// neighbouring words (no bank conflicts). The B tile's vec4 number u holds row u / (BN/4),
+// columns 4 (u % (BN/4)) on.
+uint rowOfA(uint u) { return u % BM; }
+uint columnOfA(uint u) { return 4 * (u / BM); }
+uint rowOfB(uint u) { return u / (BN / 4); }
+uint columnOfB(uint u) { return 4 * (u % (BN / 4)); }
 
 void main() {
   const uint id = gl_LocalInvocationID.x;
@@ -89,80 +107,81 @@ void main() {
   const uint columnBase = gl_WorkGroupID.x * BN;
 
   float sums[TM * TN];
-  for (uint i = 0; i < TM * TN; ++i) {
+  [[unroll]] for (uint i = 0; i < TM * TN; ++i) {
     sums[i] = 0.0;
   }
   vec4 nextA[LOADS_A];
   vec4 nextB[LOADS_B];
 
-  // Tile fetches: vec4 number u of the A tile is row u / (BK/4), columns 4 (u % (BK/4)) on;
-  // of the B tile, row u / (BN/4), columns 4 (u % (BN/4)) on.
-  for (uint l = 0; l < LOADS_A; ++l) {
-    const uint u = id + l * WG;
-    nextA[l] = loadA(rowBase + u / (BK / 4), 4 * (u % (BK / 4)));
-  }
-  for (uint l = 0; l < LOADS_B; ++l) {
-    const uint u = id + l * WG;
-    nextB[l] = loadB(u / (BN / 4), columnBase + 4 * (u % (BN / 4)));
+  if (p.K > 0) {
+    [[unroll]] for (uint l = 0; l < LOADS_A; ++l) {
+      const uint u = id + l * WG;
+      nextA[l] = loadA(rowBase + rowOfA(u), columnOfA(u));
+    }
+    [[unroll]] for (uint l = 0; l < LOADS_B; ++l) {
+      const uint u = id + l * WG;
+      nextB[l] = loadB(rowOfB(u), columnBase + columnOfB(u));
+    }
   }
 
   for (uint k0 = 0; k0 < p.K; k0 += BK) {
     barrier(); // everyone has finished reading the previous tiles
-    for (uint l = 0; l < LOADS_A; ++l) {
+    [[unroll]] for (uint l = 0; l < LOADS_A; ++l) {
       const uint u = id + l * WG;
-      const uint m = u / (BK / 4);
-      const uint k = 4 * (u % (BK / 4));
-      for (uint j = 0; j < 4; ++j) {
-        tileA[(k + j) * (BM / 4) + m / 4][m % 4] = nextA[l][j];
+      const uint m = rowOfA(u);
+      const uint k = columnOfA(u);
+      const vec4 v = inside(nextA[l], rowBase + m, p.M, k0 + k, p.K);
+      [[unroll]] for (uint j = 0; j < 4; ++j) {
+        tileA[(k + j) * (BM / 4) + m / 4][m % 4] = v[j];
       }
     }
-    for (uint l = 0; l < LOADS_B; ++l) {
-      tileB[id + l * WG] = nextB[l];
+    [[unroll]] for (uint l = 0; l < LOADS_B; ++l) {
+      const uint u = id + l * WG;
+      tileB[u] = inside(nextB[l], k0 + rowOfB(u), p.K, columnBase + columnOfB(u), p.N);
     }
     barrier();
 
+    // The next step's tiles; past the last step the clamped loads are read and dropped.
     const uint k1 = k0 + BK;
-    if (k1 < p.K) {
-      for (uint l = 0; l < LOADS_A; ++l) {
-        const uint u = id + l * WG;
-        nextA[l] = loadA(rowBase + u / (BK / 4), k1 + 4 * (u % (BK / 4)));
-      }
-      for (uint l = 0; l < LOADS_B; ++l) {
-        const uint u = id + l * WG;
-        nextB[l] = loadB(k1 + u / (BN / 4), columnBase + 4 * (u % (BN / 4)));
-      }
+    [[unroll]] for (uint l = 0; l < LOADS_A; ++l) {
+      const uint u = id + l * WG;
+      nextA[l] = loadA(rowBase + rowOfA(u), k1 + columnOfA(u));
+    }
+    [[unroll]] for (uint l = 0; l < LOADS_B; ++l) {
+      const uint u = id + l * WG;
+      nextB[l] = loadB(k1 + rowOfB(u), columnBase + columnOfB(u));
     }
 
-    for (uint k = 0; k < BK; ++k) {
+    [[unroll]] for (uint k = 0; k < BK; ++k) {
       vec4 av[TM / 4];
       vec4 bv[TN / 4];
-      for (uint g = 0; g < TM / 4; ++g) {
+      [[unroll]] for (uint g = 0; g < TM / 4; ++g) {
         av[g] = tileA[k * (BM / 4) + g * TY + ty];
       }
-      for (uint g = 0; g < TN / 4; ++g) {
+      [[unroll]] for (uint g = 0; g < TN / 4; ++g) {
         bv[g] = tileB[k * (BN / 4) + g * TX + tx];
       }
-      for (uint i = 0; i < TM; ++i) {
-        for (uint j = 0; j < TN; ++j) {
+      [[unroll]] for (uint i = 0; i < TM; ++i) {
+        [[unroll]] for (uint j = 0; j < TN; ++j) {
           sums[i * TN + j] = fma(av[i / 4][i % 4], bv[j / 4][j % 4], sums[i * TN + j]);
         }
       }
     }
   }
 
-  for (uint i = 0; i < TM; ++i) {
+  [[unroll]] for (uint i = 0; i < TM; ++i) {
     const uint row = rowBase + (i / 4) * (TY * 4) + ty * 4 + i % 4;
     if (row >= p.M) {
       continue;
     }
-    for (uint g = 0; g < TN / 4; ++g) {
+    [[unroll]] for (uint g = 0; g < TN / 4; ++g) {
       const uint column = columnBase + g * (TX * 4) + tx * 4;
       const uint s = i * TN + g * 4;
       const vec4 v = vec4(sums[s], sums[s + 1], sums[s + 2], sums[s + 3]);
       if (ALIGNED && column + 3 < p.N) {
         c4[(row * p.ldc + column) / 4] = v;
       } else {
-        for (uint j = 0; j < 4; ++j) {
+        [[unroll]] for (uint j = 0; j < 4; ++j) {
           if (column + j < p.N) {
             c[row * p.ldc + column + j] = v[j];
           }
