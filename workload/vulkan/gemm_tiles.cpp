@@ -16,7 +16,7 @@ namespace {
 // shape for devices whose workgroups or shared memory are smaller (Vulkan guarantees at least
 // 128 invocations and 16 KiB).
 constexpr std::array<GemmTiles, 4> tilings{{
-    {256, 128, 128, 8, 8, 8},
+    {256, 128, 128, 16, 8, 8},
     {128, 128, 64, 8, 8, 8},
     {64, 64, 64, 8, 8, 8},
     {16, 16, 16, 8, 4, 4},
