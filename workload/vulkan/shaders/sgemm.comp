@@ -57,39 +57,6 @@ const uint LOADS_B = BK * BN / (4 * WG);
 shared vec4 tileA[BK * BM / 4]; // tileA[k][m], m in vec4s
 shared vec4 tileB[BK * BN / 4]; // tileB[k][n], n in vec4s
 
-// Four elements of a row from `column` on (a multiple of 4), both indices clamped into the
-// matrix (rows × columns, `stride` apart); what lies outside it is masked at the store.
-vec4 loadA(uint row, uint column) {
-  const uint r = min(row, p.M - 1);
-  const uint k = min(column, (p.K - 1) & ~3u);
-  if (ALIGNED) {
-    return a4[(r * p.lda + k) / 4];
-  }
-  const uint last = p.K - 1;
-  const uint base = r * p.lda;
-  return vec4(a[base + min(k, last)], a[base + min(k + 1, last)], a[base + min(k + 2, last)],
-              a[base + min(k + 3, last)]);
-}
-
-vec4 loadB(uint row, uint column) {
-  const uint r = min(row, p.K - 1);
-  const uint n = min(column, (p.N - 1) & ~3u);
-  if (ALIGNED) {
-    return b4[(r * p.ldb + n) / 4];
-  }
-  const uint last = p.N - 1;
-  const uint base = r * p.ldb;
-  return vec4(b[base + min(n, last)], b[base + min(n + 1, last)], b[base + min(n + 2, last)],
-              b[base + min(n + 3, last)]);
-}
-
-// `v` with the elements from `column` on that lie outside `columns`, or a row outside
-// `rows`, replaced by 0 (a selection, so that whatever a clamped load read never leaks in).
-vec4 inside(vec4 v, uint row, uint rows, uint column, uint columns) {
-  const bvec4 keep = lessThan(uvec4(column) + uvec4(0, 1, 2, 3), uvec4(columns));
-  return row < rows ? mix(vec4(0.0), v, keep) : vec4(0.0);
-}
-
 // The A tile's vec4 number u holds row u % BM, columns 4 (u / BM) on: neighbouring
 // invocations take neighbouring rows, so that the transposed store to shared memory writes
 // neighbouring words (no bank conflicts). The B tile's vec4 number u holds row u / (BN/4),
@@ -98,6 +65,25 @@ uint rowOfA(uint u) { return u % BM; }
 uint columnOfA(uint u) { return 4 * (u / BM); }
 uint rowOfB(uint u) { return u / (BN / 4); }
 uint columnOfB(uint u) { return 4 * (u % (BN / 4)); }
+
+// Four elements of A from element `index` on (a multiple of 4 where ALIGNED), read from
+// indices clamped to `last`: a fetch past the matrix reads some element of it instead, whose
+// value is masked at the store or feeds only outputs that are never written.
+vec4 loadA(uint index, uint last) {
+  if (ALIGNED) {
+    return a4[min(index, last) / 4];
+  }
+  return vec4(a[min(index, last)], a[min(index + 1, last)], a[min(index + 2, last)],
+              a[min(index + 3, last)]);
+}
+
+vec4 loadB(uint index, uint last) {
+  if (ALIGNED) {
+    return b4[min(index, last) / 4];
+  }
+  return vec4(b[min(index, last)], b[min(index + 1, last)], b[min(index + 2, last)],
+              b[min(index + 3, last)]);
+}
 
 void main() {
   const uint id = gl_LocalInvocationID.x;
@@ -110,46 +96,62 @@ void main() {
   [[unroll]] for (uint i = 0; i < TM * TN; ++i) {
     sums[i] = 0.0;
   }
+
+  // What each fetch needs that does not change from step to step: the index of its first
+  // element in the first step, and the last element of the matrix. Rows and columns are
+  // clamped into the matrix: a row of A past M, or a column of B past N, only feeds outputs
+  // that are never written. Along the interior dimension, what lies past K is masked when
+  // stored to shared memory.
+  const uint lastA = (p.M - 1) * p.lda + ((p.K - 1) & (ALIGNED ? ~3u : ~0u));
+  const uint lastB = (p.K - 1) * p.ldb + ((p.N - 1) & (ALIGNED ? ~3u : ~0u));
+  uint firstA[LOADS_A];
+  uint firstB[LOADS_B];
   vec4 nextA[LOADS_A];
   vec4 nextB[LOADS_B];
-
-  if (p.K > 0) {
+  [[unroll]] for (uint l = 0; l < LOADS_A; ++l) {
+    const uint u = id + l * WG;
+    firstA[l] = min(rowBase + rowOfA(u), p.M - 1) * p.lda + columnOfA(u);
+  }
+  [[unroll]] for (uint l = 0; l < LOADS_B; ++l) {
+    const uint u = id + l * WG;
+    firstB[l] = rowOfB(u) * p.ldb + min(columnBase + columnOfB(u), p.N - 1);
+  }
+  if (p.K > 0) { // with no interior dimension there is nothing to fetch, and C is 0
     [[unroll]] for (uint l = 0; l < LOADS_A; ++l) {
-      const uint u = id + l * WG;
-      nextA[l] = loadA(rowBase + rowOfA(u), columnOfA(u));
+      nextA[l] = loadA(firstA[l], lastA);
     }
     [[unroll]] for (uint l = 0; l < LOADS_B; ++l) {
-      const uint u = id + l * WG;
-      nextB[l] = loadB(rowOfB(u), columnBase + columnOfB(u));
+      nextB[l] = loadB(firstB[l], lastB);
     }
   }
 
   for (uint k0 = 0; k0 < p.K; k0 += BK) {
     barrier(); // everyone has finished reading the previous tiles
+    // Elements past K are replaced by 0, by selection, so that whatever a clamped fetch
+    // read (the padding of a row included) never reaches a sum.
     [[unroll]] for (uint l = 0; l < LOADS_A; ++l) {
       const uint u = id + l * WG;
       const uint m = rowOfA(u);
       const uint k = columnOfA(u);
-      const vec4 v = inside(nextA[l], rowBase + m, p.M, k0 + k, p.K);
+      const vec4 v =
+          mix(vec4(0.0), nextA[l], lessThan(uvec4(k0 + k) + uvec4(0, 1, 2, 3), uvec4(p.K)));
       [[unroll]] for (uint j = 0; j < 4; ++j) {
         tileA[(k + j) * (BM / 4) + m / 4][m % 4] = v[j];
       }
     }
     [[unroll]] for (uint l = 0; l < LOADS_B; ++l) {
       const uint u = id + l * WG;
-      tileB[u] = inside(nextB[l], k0 + rowOfB(u), p.K, columnBase + columnOfB(u), p.N);
+      tileB[u] = k0 + rowOfB(u) < p.K ? nextB[l] : vec4(0.0);
     }
     barrier();
 
-    // The next step's tiles; past the last step the clamped loads are read and dropped.
+    // The next step's tiles; past the last step the clamped fetches are read and dropped.
     const uint k1 = k0 + BK;
     [[unroll]] for (uint l = 0; l < LOADS_A; ++l) {
-      const uint u = id + l * WG;
-      nextA[l] = loadA(rowBase + rowOfA(u), k1 + columnOfA(u));
+      nextA[l] = loadA(firstA[l] + k1, lastA);
     }
     [[unroll]] for (uint l = 0; l < LOADS_B; ++l) {
-      const uint u = id + l * WG;
-      nextB[l] = loadB(k1 + rowOfB(u), columnBase + columnOfB(u));
+      nextB[l] = loadB(firstB[l] + k1 * p.ldb, lastB);
     }
 
     [[unroll]] for (uint k = 0; k < BK; ++k) {
