@@ -77,30 +77,33 @@ std::size_t fmasIn(const IsaBlock& block) {
                     [](const IsaInstruction& i) { return isFp32Fma(i.mnemonic); }));
 }
 
-// Walks the loop's blocks in listing order from its first global load around to it again;
-// true when a wait for one of the loads issued on the way comes before the last FMA.
-bool waitsBeforeFmas(const std::vector<const IsaInstruction*>& body) {
-  const auto first = std::find_if(
-      body.begin(), body.end(), [](const IsaInstruction* i) { return isGlobalLoad(i->mnemonic); });
-  if (first == body.end()) {
-    return false;
-  }
-  const auto start = static_cast<std::size_t>(first - body.begin());
-  const auto fmas = static_cast<std::size_t>(std::count_if(
-      body.begin(), body.end(), [](const IsaInstruction* i) { return isFp32Fma(i->mnemonic); }));
-  std::size_t issued = 0;
-  std::size_t fmasPassed = 0;
-  for (std::size_t step = 0; step < body.size() && fmasPassed < fmas; ++step) {
-    const IsaInstruction& instruction = *body[(start + step) % body.size()];
-    if (isGlobalLoad(instruction.mnemonic)) {
-      ++issued;
-    } else if (isFp32Fma(instruction.mnemonic)) {
-      ++fmasPassed;
-    } else if (auto left = globalWaitCount(instruction); left && *left < issued) {
-      return true;
+// The fewest FMAs that run between a global load of the loop and the first wait that must
+// see it done, walking the loop's listing around from the load (FMAs weighed by how often
+// their block runs). Loads return in order, so a wait that leaves n loads outstanding must
+// see a load done once n or fewer were issued after it.
+double fewestFmasInFlight(const std::vector<const IsaInstruction*>& body,
+                          const std::vector<double>& weights) {
+  std::optional<double> fewest;
+  for (std::size_t start = 0; start < body.size(); ++start) {
+    if (!isGlobalLoad(body[start]->mnemonic)) {
+      continue;
     }
+    std::size_t issuedAfter = 0;
+    double fmas = 0;
+    for (std::size_t step = 1; step <= body.size(); ++step) {
+      const std::size_t at = (start + step) % body.size();
+      const IsaInstruction& instruction = *body[at];
+      if (isGlobalLoad(instruction.mnemonic)) {
+        ++issuedAfter;
+      } else if (isFp32Fma(instruction.mnemonic)) {
+        fmas += weights[at];
+      } else if (auto left = globalWaitCount(instruction); left && *left <= issuedAfter) {
+        break;
+      }
+    }
+    fewest = std::min(fewest.value_or(fmas), fmas);
   }
-  return false;
+  return fewest.value_or(0);
 }
 
 } // namespace
@@ -203,7 +206,7 @@ std::optional<unsigned> globalWaitCount(const IsaInstruction& instruction) {
   return std::nullopt;
 }
 
-std::optional<LoopFigures> analyseMainLoop(std::string_view listing, double fmasPerIteration) {
+std::optional<LoopFigures> analyseMainLoop(std::string_view listing, double fmasPerStep) {
   const std::vector<IsaBlock> blocks = parseListing(listing);
   const std::vector<Loop> loops = loopsOf(blocks);
   const Loop* main = nullptr;
@@ -231,13 +234,15 @@ std::optional<LoopFigures> analyseMainLoop(std::string_view listing, double fmas
     (inner.count(b) != 0 ? fmasInner : fmasOuter) += static_cast<double>(fmasIn(blocks[b]));
   }
   if (fmasInner > 0) {
-    figures.innerTrips = std::max(1.0, (fmasPerIteration - fmasOuter) / fmasInner);
+    figures.innerTrips = std::max(1.0, (fmasPerStep - fmasOuter) / fmasInner);
   }
   std::vector<const IsaInstruction*> body;
+  std::vector<double> weights;
   for (std::size_t b : main->blocks) { // in listing order
     const double times = inner.count(b) != 0 ? figures.innerTrips : 1.0;
     for (const IsaInstruction& instruction : blocks[b].instructions) {
       body.push_back(&instruction);
+      weights.push_back(times);
       figures.all += times;
       if (isFp32Fma(instruction.mnemonic)) {
         figures.fmas += times;
@@ -253,7 +258,8 @@ std::optional<LoopFigures> analyseMainLoop(std::string_view listing, double fmas
       }
     }
   }
-  figures.globalWaitBeforeFmas = waitsBeforeFmas(body);
+  figures.fmasInFlight = fewestFmasInFlight(body, weights);
+  figures.globalWaitBeforeFmas = figures.globalLoads > 0 && figures.fmasInFlight < fmasPerStep;
   return figures;
 }
 

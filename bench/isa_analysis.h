@@ -49,18 +49,20 @@ struct LoopFigures {
   double globalLoads = 0;
   std::size_t innerLoops = 0;
   double innerTrips = 1;
-  /// Whether a wait on global loads lies between the first global load of an iteration (the
-  /// prefetch of the next tile) and an FMA that follows it, walking the loop's listing from
-  /// that load around to itself.
+  /// The fewest FMAs that run while a global load of the loop is in flight: between the
+  /// load and the first wait that must see it done, around the loop.
+  double fmasInFlight = 0;
+  /// Whether some global load (a prefetch of a later step's tiles) is waited for before a
+  /// whole step's FMAs ran while it was in flight.
   bool globalWaitBeforeFmas = false;
 
   double fmaShareOfVector() const { return vector > 0 ? fmas / vector : 0; }
   double fmaShareOfAll() const { return all > 0 ? fmas / all : 0; }
 };
 
-/// The main loop is the largest loop holding FP32 FMAs. Loops nested in it run as many times
-/// as it takes one iteration to do `fmasPerIteration` FMAs (the work of one interior step);
-/// none when the listing has no loop with FMAs.
-std::optional<LoopFigures> analyseMainLoop(std::string_view listing, double fmasPerIteration);
+/// The main loop is the largest loop holding FP32 FMAs; `fmasPerStep` is the FMAs one step
+/// of the interior dimension does. Loops nested in the main loop run as many times as it
+/// takes one iteration to do one step's FMAs; none when the listing has no loop with FMAs.
+std::optional<LoopFigures> analyseMainLoop(std::string_view listing, double fmasPerStep);
 
 } // namespace ventaro::bench

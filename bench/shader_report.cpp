@@ -220,11 +220,14 @@ int printCompiledShader() {
 }
 
 int printShaderReport(const std::string& executable) {
-  std::printf("# the multiplication shader (aligned strides) as RADV's null device compiles it; "
-              "loop figures count one main-loop iteration\n");
-  std::printf("%-14s %-18s %5s %5s %6s %6s %10s %5s %7s %7s %5s %5s  %s\n", "family", "tiles",
+  std::printf(
+      "# the multiplication shader (aligned strides) as RADV's null device compiles it\n"
+      "# waves/SIMD from the family's occupancy rules; the loop figures count one iteration of\n"
+      "# the main loop, inner loops by their trips; overlap: the fewest FMAs a global load\n"
+      "# runs beside before it is waited for, '!' where that is less than one step's FMAs\n");
+  std::printf("%-14s %-18s %5s %5s %6s %6s %10s %5s %7s %7s %5s %7s  %s\n", "family", "tiles",
               "VGPRs", "SGPRs", "spills", "shared", "waves/SIMD", "FMAs", "FMA/vec", "FMA/all",
-              "loads", "wait", "shared-memory reads");
+              "loads", "overlap", "shared-memory reads");
   int status = 0;
   for (const FamilyRun& run : reportedFamilies()) {
     const FamilyReport r = compileFamily(executable, run);
@@ -247,8 +250,9 @@ int printShaderReport(const std::string& executable) {
       continue;
     }
     const LoopFigures& l = *r.loop;
-    std::printf("%5.0f %6.1f%% %6.1f%% %5.0f %5s ", l.fmas, 100 * l.fmaShareOfVector(),
-                100 * l.fmaShareOfAll(), l.globalLoads, l.globalWaitBeforeFmas ? "yes" : "no");
+    std::printf("%5.0f %6.1f%% %6.1f%% %5.0f %5.0f%s ", l.fmas, 100 * l.fmaShareOfVector(),
+                100 * l.fmaShareOfAll(), l.globalLoads, l.fmasInFlight,
+                l.globalWaitBeforeFmas ? "!" : " ");
     for (const auto& [mnemonic, count] : l.sharedReads) {
       std::printf(" %s x%.0f", mnemonic.c_str(), count);
     }

@@ -13,13 +13,14 @@
 //
 // The next step's tiles are fetched from global memory into registers while the current
 // one is multiplied, and nothing waits for them before the multiply-adds: every fetch reads
-// from an index clamped into the matrix, so it needs no branch, and the elements outside the
-// matrix are replaced by 0 only when the tile is stored to shared memory, after the
-// multiply-adds. Elements outside C are never written, so any size is computed. Global loads
-// and stores are vec4 where the strides allow it (ALIGNED).
+// from an index clamped into the matrix, so it needs no branch, and the elements past the
+// interior dimension are replaced by 0 only when the tile is stored to shared memory, after
+// the multiply-adds. The two sets of fetch registers alternate from step to step. Elements
+// outside C are never written, so any size is computed. Global loads and stores are vec4
+// where the strides allow it (ALIGNED). Every constant loop is unrolled.
 //
 // The tile sizes are specialization constants, chosen per device by the host. Nothing here
-// depends on the device's subgroup size.
+// depends on the device's subgroup size or on any one vendor's hardware.
 
 #include "sgemm_constants.h"
 
@@ -85,6 +86,12 @@ vec4 loadB(uint index, uint last) {
               b[min(index + 3, last)]);
 }
 
+// One step's A and B tiles, as this invocation fetches them.
+struct Tiles {
+  vec4 a[LOADS_A];
+  vec4 b[LOADS_B];
+};
+
 void main() {
   const uint id = gl_LocalInvocationID.x;
   const uint tx = id % TX;
@@ -106,8 +113,7 @@ void main() {
   const uint lastB = (p.K - 1) * p.ldb + ((p.N - 1) & (ALIGNED ? ~3u : ~0u));
   uint firstA[LOADS_A];
   uint firstB[LOADS_B];
-  vec4 nextA[LOADS_A];
-  vec4 nextB[LOADS_B];
+  Tiles fetched[2];
   [[unroll]] for (uint l = 0; l < LOADS_A; ++l) {
     const uint u = id + l * WG;
     firstA[l] = min(rowBase + rowOfA(u), p.M - 1) * p.lda + columnOfA(u);
@@ -118,54 +124,62 @@ void main() {
   }
   if (p.K > 0) { // with no interior dimension there is nothing to fetch, and C is 0
     [[unroll]] for (uint l = 0; l < LOADS_A; ++l) {
-      nextA[l] = loadA(firstA[l], lastA);
+      fetched[0].a[l] = loadA(firstA[l], lastA);
     }
     [[unroll]] for (uint l = 0; l < LOADS_B; ++l) {
-      nextB[l] = loadB(firstB[l], lastB);
+      fetched[0].b[l] = loadB(firstB[l], lastB);
     }
   }
 
-  for (uint k0 = 0; k0 < p.K; k0 += BK) {
-    barrier(); // everyone has finished reading the previous tiles
-    // Elements past K are replaced by 0, by selection, so that whatever a clamped fetch
-    // read (the padding of a row included) never reaches a sum.
-    [[unroll]] for (uint l = 0; l < LOADS_A; ++l) {
-      const uint u = id + l * WG;
-      const uint m = rowOfA(u);
-      const uint k = columnOfA(u);
-      const vec4 v =
-          mix(vec4(0.0), nextA[l], lessThan(uvec4(k0 + k) + uvec4(0, 1, 2, 3), uvec4(p.K)));
-      [[unroll]] for (uint j = 0; j < 4; ++j) {
-        tileA[(k + j) * (BM / 4) + m / 4][m % 4] = v[j];
+  // Two steps per turn, the fetched tiles alternating between two sets of registers, so
+  // that no step copies the next step's tiles from one set to the other. A second step that
+  // starts past K adds only zeros: its tiles are masked to 0 entirely. It is not skipped, so
+  // that the compiler keeps the first step's fetches ahead of its multiply-adds rather than
+  // sinking them into a branch.
+  for (uint turn = 0; turn < p.K; turn += 2 * BK) {
+    [[unroll]] for (uint now = 0; now < 2; ++now) {
+      const uint k0 = turn + now * BK;
+      barrier(); // everyone has finished reading the previous tiles
+      // Elements past K are replaced by 0, by selection, so that whatever a clamped fetch
+      // read (the padding of a row included) never reaches a sum.
+      [[unroll]] for (uint l = 0; l < LOADS_A; ++l) {
+        const uint u = id + l * WG;
+        const uint m = rowOfA(u);
+        const uint k = columnOfA(u);
+        const bvec4 inside = lessThan(uvec4(k0 + k) + uvec4(0, 1, 2, 3), uvec4(p.K));
+        const vec4 v = mix(vec4(0.0), fetched[now].a[l], inside);
+        [[unroll]] for (uint j = 0; j < 4; ++j) {
+          tileA[(k + j) * (BM / 4) + m / 4][m % 4] = v[j];
+        }
       }
-    }
-    [[unroll]] for (uint l = 0; l < LOADS_B; ++l) {
-      const uint u = id + l * WG;
-      tileB[u] = k0 + rowOfB(u) < p.K ? nextB[l] : vec4(0.0);
-    }
-    barrier();
+      [[unroll]] for (uint l = 0; l < LOADS_B; ++l) {
+        const uint u = id + l * WG;
+        tileB[u] = k0 + rowOfB(u) < p.K ? fetched[now].b[l] : vec4(0.0);
+      }
+      barrier();
 
-    // The next step's tiles; past the last step the clamped fetches are read and dropped.
-    const uint k1 = k0 + BK;
-    [[unroll]] for (uint l = 0; l < LOADS_A; ++l) {
-      nextA[l] = loadA(firstA[l] + k1, lastA);
-    }
-    [[unroll]] for (uint l = 0; l < LOADS_B; ++l) {
-      nextB[l] = loadB(firstB[l] + k1 * p.ldb, lastB);
-    }
+      // The next step's tiles; past the last step the clamped fetches are read and dropped.
+      const uint k1 = k0 + BK;
+      [[unroll]] for (uint l = 0; l < LOADS_A; ++l) {
+        fetched[1 - now].a[l] = loadA(firstA[l] + k1, lastA);
+      }
+      [[unroll]] for (uint l = 0; l < LOADS_B; ++l) {
+        fetched[1 - now].b[l] = loadB(firstB[l] + k1 * p.ldb, lastB);
+      }
 
-    [[unroll]] for (uint k = 0; k < BK; ++k) {
-      vec4 av[TM / 4];
-      vec4 bv[TN / 4];
-      [[unroll]] for (uint g = 0; g < TM / 4; ++g) {
-        av[g] = tileA[k * (BM / 4) + g * TY + ty];
-      }
-      [[unroll]] for (uint g = 0; g < TN / 4; ++g) {
-        bv[g] = tileB[k * (BN / 4) + g * TX + tx];
-      }
-      [[unroll]] for (uint i = 0; i < TM; ++i) {
-        [[unroll]] for (uint j = 0; j < TN; ++j) {
-          sums[i * TN + j] = fma(av[i / 4][i % 4], bv[j / 4][j % 4], sums[i * TN + j]);
+      [[unroll]] for (uint k = 0; k < BK; ++k) {
+        vec4 av[TM / 4];
+        vec4 bv[TN / 4];
+        [[unroll]] for (uint g = 0; g < TM / 4; ++g) {
+          av[g] = tileA[k * (BM / 4) + g * TY + ty];
+        }
+        [[unroll]] for (uint g = 0; g < TN / 4; ++g) {
+          bv[g] = tileB[k * (BN / 4) + g * TX + tx];
+        }
+        [[unroll]] for (uint i = 0; i < TM; ++i) {
+          [[unroll]] for (uint j = 0; j < TN; ++j) {
+            sums[i * TN + j] = fma(av[i / 4][i % 4], bv[j / 4][j % 4], sums[i * TN + j]);
+          }
         }
       }
     }
