@@ -41,7 +41,7 @@ std::optional<GpuFamily> gpuFamily(std::string_view name) {
 //   many workgroups as fit whole, and a SIMD the waves those bring.
 // - Shared memory: 64 KiB per compute unit, handed out in granules of 512 bytes (1 KiB on
 //   gfx10.3) per workgroup.
-// - Barriers: at most 16 workgroups per compute unit.
+// - Barriers: at most 16 workgroups of more than one wave per compute unit.
 unsigned wavesPerSimd(const GpuFamily& family, const ShaderResources& shader) {
   const bool gfx10 = family.generation.substr(0, 5) == "gfx10";
   const bool gfx103 = family.generation == "gfx10.3";
@@ -63,7 +63,9 @@ unsigned wavesPerSimd(const GpuFamily& family, const ShaderResources& shader) {
   if (shader.sharedBytes > 0) {
     groups = std::min(groups, 65536 / alignUp(shader.sharedBytes, gfx103 ? 1024 : 512));
   }
-  groups = std::min(groups, 16u);
+  if (wavesPerGroup > 1) {
+    groups = std::min(groups, 16u);
+  }
   return std::min(waves, (groups * wavesPerGroup + simds - 1) / simds);
 }
 

@@ -12,6 +12,7 @@ namespace {
 constexpr int unavailableStatus = 77;
 
 struct ChildOutput {
+  bool started = false;
   bool finished = false; // ended on its own before the limit
   int status = -1;       // its exit status; -1 when a signal ended it
   std::string out, err;
@@ -51,6 +52,7 @@ ChildOutput runChild(const std::vector<std::string>& argv,
     g_error_free(error);
     return output;
   }
+  output.started = true;
   GMainContext* context = g_main_context_new();
   g_main_context_push_thread_default(context);
   Communication communication;
@@ -172,6 +174,10 @@ FamilyReport compileFamily(const std::string& executable, const FamilyRun& run,
                                       {"RADV_PERFTEST", run.wave32 ? "cswave32" : ""},
                                       {"VK_LOADER_DRIVERS_SELECT", "*radeon*"}},
                                      limitSeconds);
+  if (!child.started) {
+    report.reason = child.err;
+    return report;
+  }
   if (!child.finished) {
     report.reason = "the compilation ran past " + std::to_string(limitSeconds) + " s";
     return report;
