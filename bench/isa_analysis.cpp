@@ -65,6 +65,7 @@ std::vector<Loop> loopsOf(const std::vector<IsaBlock>& blocks) {
     }
   }
   std::vector<Loop> loops;
+  loops.reserve(byHeader.size());
   for (auto& [header, loop] : byHeader) {
     loops.push_back(std::move(loop));
   }

@@ -136,7 +136,7 @@ std::variant<CompiledShader, std::string> compileOnAmdCompilerDevice() {
   CompiledShader shader;
   shader.device = amd->name();
   shader.tiles = amd->facts().tiles;
-  const VkDevice device = openForStatistics(*api, amd->physical(), why);
+  VkDevice device = openForStatistics(*api, amd->physical(), why);
   if (device == VK_NULL_HANDLE) {
     return why;
   }

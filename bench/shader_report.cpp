@@ -40,6 +40,7 @@ ChildOutput runChild(const std::vector<std::string>& argv,
     }
   }
   std::vector<const char*> pointers;
+  pointers.reserve(argv.size() + 1);
   for (const std::string& argument : argv) {
     pointers.push_back(argument.c_str());
   }

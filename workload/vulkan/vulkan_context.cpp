@@ -88,7 +88,7 @@ std::optional<std::string> Context::buildPipelines() {
   auto pipeline = [&](Kernel kernel) -> VkPipeline& {
     return pipelines_[static_cast<int>(kernel)];
   };
-  const VkPipelineLayout layout = layouts_.pipeline;
+  VkPipelineLayout layout = layouts_.pipeline;
   if (auto failed = buildGemmPipeline(api_, device_, layout, tiles_, false, 0,
                                       pipeline(Kernel::gemm), checked)) {
     return failed;
