@@ -39,10 +39,22 @@ VkDevice openForStatistics(const InstanceApi& api, VkPhysicalDevice physical, st
   VkPhysicalDevicePipelineExecutablePropertiesFeaturesKHR feature{};
   feature.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_PIPELINE_EXECUTABLE_PROPERTIES_FEATURES_KHR;
   feature.pipelineExecutableInfo = VK_TRUE;
+  std::uint32_t families = 0;
+  api.vkGetPhysicalDeviceQueueFamilyProperties(physical, &families, nullptr);
+  std::vector<VkQueueFamilyProperties> properties(families);
+  api.vkGetPhysicalDeviceQueueFamilyProperties(physical, &families, properties.data());
+  std::uint32_t family = 0;
+  while (family < families && (properties[family].queueFlags & VK_QUEUE_COMPUTE_BIT) == 0) {
+    ++family;
+  }
+  if (family == families) {
+    why = "the RADV device has no compute queue";
+    return VK_NULL_HANDLE;
+  }
   const float priority = 1.0f;
   VkDeviceQueueCreateInfo queue{};
   queue.sType = VK_STRUCTURE_TYPE_DEVICE_QUEUE_CREATE_INFO;
-  queue.queueFamilyIndex = 0;
+  queue.queueFamilyIndex = family;
   queue.queueCount = 1;
   queue.pQueuePriorities = &priority;
   const std::array<const char*, 1> extensions{VK_KHR_PIPELINE_EXECUTABLE_PROPERTIES_EXTENSION_NAME};
@@ -115,11 +127,11 @@ std::string readStatistics(const Executables& get, VkDevice device, VkPipeline p
 
 } // namespace
 
-std::variant<CompiledShader, std::string> compileOnAmdCompilerDevice() {
+std::variant<CompiledShader, NotCompiled> compileOnAmdCompilerDevice() {
   std::string why;
   const InstanceApi* api = gpu::vulkan::instanceApi(&why);
   if (api == nullptr) {
-    return why;
+    return NotCompiled{true, why};
   }
   std::shared_ptr<gpu::vulkan::VulkanDevice> amd;
   for (const auto& device : gpu::vulkan::vulkanDevices()) {
@@ -130,15 +142,15 @@ std::variant<CompiledShader, std::string> compileOnAmdCompilerDevice() {
     }
   }
   if (!amd) {
-    return std::string("no RADV device: Mesa's RADV Vulkan driver is not installed, or offers "
-                       "no device here");
+    return NotCompiled{true, "no RADV device: Mesa's RADV Vulkan driver is not installed, or "
+                             "offers no device here"};
   }
   CompiledShader shader;
   shader.device = amd->name();
   shader.tiles = amd->facts().tiles;
   VkDevice device = openForStatistics(*api, amd->physical(), why);
   if (device == VK_NULL_HANDLE) {
-    return why;
+    return NotCompiled{false, why};
   }
   DeviceApi vk;
   Executables get;
@@ -155,7 +167,7 @@ std::variant<CompiledShader, std::string> compileOnAmdCompilerDevice() {
     if (destroy != nullptr) {
       destroy(device, nullptr);
     }
-    return std::string("the RADV device lacks an entry point");
+    return NotCompiled{false, "the RADV device lacks an entry point"};
   }
   gpu::vulkan::PipelineLayouts layouts;
   VkPipeline pipeline = VK_NULL_HANDLE;
@@ -178,7 +190,7 @@ std::variant<CompiledShader, std::string> compileOnAmdCompilerDevice() {
   gpu::vulkan::destroyLayouts(vk, device, layouts);
   vk.vkDestroyDevice(device, nullptr);
   if (failed) {
-    return *failed;
+    return NotCompiled{false, *failed};
   }
   return shader;
 }

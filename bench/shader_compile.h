@@ -22,8 +22,13 @@ struct CompiledShader {
   std::string assembly;                       // the final assembly listing
 };
 
+struct NotCompiled {
+  bool noDevice = false; // no RADV device here, as opposed to a failure on one
+  std::string reason;
+};
+
 /// The multiplication pipeline with aligned strides (as the full-size load runs it), or why
 /// it cannot be compiled here.
-std::variant<CompiledShader, std::string> compileOnAmdCompilerDevice();
+std::variant<CompiledShader, NotCompiled> compileOnAmdCompilerDevice();
 
 } // namespace ventaro::bench

@@ -169,10 +169,13 @@ FamilyReport compileFamily(const std::string& executable, const FamilyRun& run,
     report.reason = "unknown family " + run.family;
     return report;
   }
-  // Only RADV's manifest is loaded; the null device is the one RADV_FORCE_FAMILY makes.
+  // The loader searches its usual places whatever driver list the caller chose, and loads
+  // RADV's manifest alone; the null device is the one RADV_FORCE_FAMILY makes.
   const ChildOutput child = runChild({executable, "--shader-family"},
                                      {{"RADV_FORCE_FAMILY", run.family},
                                       {"RADV_PERFTEST", run.wave32 ? "cswave32" : ""},
+                                      {"VK_ICD_FILENAMES", ""},
+                                      {"VK_DRIVER_FILES", ""},
                                       {"VK_LOADER_DRIVERS_SELECT", "*radeon*"}},
                                      limitSeconds);
   if (!child.started) {
@@ -210,9 +213,9 @@ FamilyReport compileFamily(const std::string& executable, const FamilyRun& run,
 
 int printCompiledShader() {
   auto compiled = compileOnAmdCompilerDevice();
-  if (const auto* why = std::get_if<std::string>(&compiled)) {
-    std::fprintf(stderr, "%s\n", why->c_str());
-    return why->rfind("no RADV device", 0) == 0 ? unavailableStatus : 1;
+  if (const auto* failed = std::get_if<NotCompiled>(&compiled)) {
+    std::fprintf(stderr, "%s\n", failed->reason.c_str());
+    return failed->noDevice ? unavailableStatus : 1;
   }
   const CompiledShader& shader = std::get<CompiledShader>(compiled);
   const auto& t = shader.tiles;
