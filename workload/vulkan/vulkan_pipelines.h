@@ -44,8 +44,6 @@ public:
   ~GemmSpecialization() = default;
 
   const VkSpecializationInfo* info() const { return &info_; }
-  /// The value at constant `id`.
-  std::uint32_t value(std::uint32_t id) const { return values_.at(id); }
 
 private:
   std::array<std::uint32_t, SGEMM_CONSTANT_COUNT> values_{};
