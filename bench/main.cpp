@@ -4,9 +4,12 @@
 // per Vulkan device (beside cuBLAS on an NVIDIA GPU):
 //   cpu: load N GFLOPS, library N GFLOPS, ratio R, peak N GFLOPS
 //   vulkan:0: load N GFLOPS, peak N GFLOPS, cuBLAS N GFLOPS, ratio R
+// With --shader-report it runs no load: it prints how the compiler of each AMD GPU family
+// compiles the Vulkan multiplication shader (bench/shader_report.h), with no GPU needed.
 
 #include "bench/fma_peak.h"
 #include "bench/library_reference.h"
+#include "bench/shader_report.h"
 #include "bench/vulkan_lines.h"
 #include "workload/cpu/cpu_device.h"
 #include "workload/gpu_device.h"
@@ -16,6 +19,7 @@
 #include <cblas.h>
 #include <cstdio>
 #include <cstring>
+#include <glib.h>
 #include <optional>
 #include <string>
 
@@ -31,12 +35,14 @@ struct Options {
 void usage(const char* program) {
   std::fprintf(stderr,
                "usage: %s [--dimension N] [--count N] [--repeat N] [--peak-seconds S]\n"
+               "       %s --shader-report\n"
                "  --dimension N     matrix size (default 4096)\n"
                "  --count N         multiplications per measurement (default: one per 64 MiB\n"
                "                    of the device's recommended working set)\n"
                "  --repeat N        measurements per figure, the best is kept (default 3)\n"
-               "  --peak-seconds S  duration of the FMA peak measurement (default 1)\n",
-               program);
+               "  --peak-seconds S  duration of the FMA peak measurement (default 1)\n"
+               "  --shader-report   the Vulkan shader as each AMD GPU family's compiler sees it\n",
+               program, program);
 }
 
 std::optional<Options> parse(int argc, char** argv) {
@@ -109,6 +115,15 @@ void printLine(const char* backend, std::int64_t load, double library, std::opti
 } // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--shader-report") == 0) {
+    gchar* self = g_file_read_link("/proc/self/exe", nullptr);
+    const std::string executable = self != nullptr ? self : argv[0];
+    g_free(self);
+    return ventaro::bench::printShaderReport(executable);
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--shader-family") == 0) {
+    return ventaro::bench::printCompiledShader(); // one family, for the report's parent
+  }
   const std::optional<Options> options = parse(argc, argv);
   if (!options) {
     usage(argv[0]);

@@ -55,7 +55,7 @@ TEST(VulkanGemmTiles, FitTheDeviceLimits) {
     EXPECT_EQ(t.blockRows * t.depth % (4 * t.invocations), 0u);
     EXPECT_EQ(t.blockColumns * t.depth % (4 * t.invocations), 0u);
   }
-  EXPECT_EQ(gemmTilesFor(table[0]), (GemmTiles{256, 128, 128, 8, 8, 8}));
+  EXPECT_EQ(gemmTilesFor(table[0]), (GemmTiles{256, 128, 128, 16, 8, 8}));
 }
 
 class VulkanBackend : public ::testing::Test {

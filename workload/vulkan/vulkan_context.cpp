@@ -76,83 +76,33 @@ std::optional<std::string> Context::open(const InstanceApi& instance, VkPhysical
   return std::nullopt;
 }
 
-std::optional<std::string> Context::buildPipelines() {
-  std::array<VkDescriptorSetLayoutBinding, 3> bindings{};
-  for (std::uint32_t i = 0; i < bindings.size(); ++i) {
-    bindings[i].binding = i;
-    bindings[i].descriptorType = VK_DESCRIPTOR_TYPE_STORAGE_BUFFER;
-    bindings[i].descriptorCount = 1;
-    bindings[i].stageFlags = VK_SHADER_STAGE_COMPUTE_BIT;
-  }
-  VkDescriptorSetLayoutCreateInfo setInfo{};
-  setInfo.sType = VK_STRUCTURE_TYPE_DESCRIPTOR_SET_LAYOUT_CREATE_INFO;
-  setInfo.bindingCount = static_cast<std::uint32_t>(bindings.size());
-  setInfo.pBindings = bindings.data();
-  if (auto failed = check(api_.vkCreateDescriptorSetLayout(device_, &setInfo, nullptr, &setLayout_),
-                          "vkCreateDescriptorSetLayout")) {
-    return failed;
-  }
-  VkPushConstantRange push{VK_SHADER_STAGE_COMPUTE_BIT, 0, maxPushWords * sizeof(std::uint32_t)};
-  VkPipelineLayoutCreateInfo layoutInfo{};
-  layoutInfo.sType = VK_STRUCTURE_TYPE_PIPELINE_LAYOUT_CREATE_INFO;
-  layoutInfo.setLayoutCount = 1;
-  layoutInfo.pSetLayouts = &setLayout_;
-  layoutInfo.pushConstantRangeCount = 1;
-  layoutInfo.pPushConstantRanges = &push;
-  if (auto failed =
-          check(api_.vkCreatePipelineLayout(device_, &layoutInfo, nullptr, &pipelineLayout_),
-                "vkCreatePipelineLayout")) {
-    return failed;
-  }
-  if (auto failed = buildPipeline(Kernel::gemm, sgemmShader(), true, false)) {
-    return failed;
-  }
-  if (auto failed = buildPipeline(Kernel::gemmAligned, sgemmShader(), true, true)) {
-    return failed;
-  }
-  if (auto failed = buildPipeline(Kernel::fill, fillUniformShader(), false, false)) {
-    return failed;
-  }
-  return buildPipeline(Kernel::compare, countDifferencesShader(), false, false);
+ResultReason Context::checker() {
+  return [this](VkResult result, const char* what) { return check(result, what); };
 }
 
-std::optional<std::string> Context::buildPipeline(Kernel kernel,
-                                                  std::span<const std::uint32_t> code, bool gemm,
-                                                  bool aligned) {
-  VkShaderModuleCreateInfo moduleInfo{};
-  moduleInfo.sType = VK_STRUCTURE_TYPE_SHADER_MODULE_CREATE_INFO;
-  moduleInfo.codeSize = code.size_bytes();
-  moduleInfo.pCode = code.data();
-  VkShaderModule module = VK_NULL_HANDLE;
-  if (auto failed = check(api_.vkCreateShaderModule(device_, &moduleInfo, nullptr, &module),
-                          "vkCreateShaderModule")) {
+std::optional<std::string> Context::buildPipelines() {
+  const ResultReason checked = checker();
+  if (auto failed = buildLayouts(api_, device_, layouts_, checked)) {
     return failed;
   }
-  // The gemm shader's constants 0 to 6: invocations, block rows, block columns, depth,
-  // rows and columns per invocation, aligned strides.
-  const std::array<std::uint32_t, 7> values{
-      tiles_.invocations, tiles_.blockRows,     tiles_.blockColumns,         tiles_.depth,
-      tiles_.threadRows,  tiles_.threadColumns, aligned ? VK_TRUE : VK_FALSE};
-  std::array<VkSpecializationMapEntry, 7> entries{};
-  for (std::uint32_t i = 0; i < entries.size(); ++i) {
-    entries[i] = {i, i * static_cast<std::uint32_t>(sizeof(std::uint32_t)), sizeof(std::uint32_t)};
+  auto pipeline = [&](Kernel kernel) -> VkPipeline& {
+    return pipelines_[static_cast<int>(kernel)];
+  };
+  VkPipelineLayout layout = layouts_.pipeline;
+  if (auto failed = buildGemmPipeline(api_, device_, layout, tiles_, false, 0,
+                                      pipeline(Kernel::gemm), checked)) {
+    return failed;
   }
-  VkSpecializationInfo specialization{static_cast<std::uint32_t>(entries.size()), entries.data(),
-                                      sizeof(values), values.data()};
-  VkComputePipelineCreateInfo info{};
-  info.sType = VK_STRUCTURE_TYPE_COMPUTE_PIPELINE_CREATE_INFO;
-  info.stage.sType = VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO;
-  info.stage.stage = VK_SHADER_STAGE_COMPUTE_BIT;
-  info.stage.module = module;
-  info.stage.pName = "main";
-  info.stage.pSpecializationInfo = gemm ? &specialization : nullptr;
-  info.layout = pipelineLayout_;
-  std::optional<std::string> failed =
-      check(api_.vkCreateComputePipelines(device_, VK_NULL_HANDLE, 1, &info, nullptr,
-                                          &pipelines_[static_cast<int>(kernel)]),
-            "vkCreateComputePipelines");
-  api_.vkDestroyShaderModule(device_, module, nullptr);
-  return failed;
+  if (auto failed = buildGemmPipeline(api_, device_, layout, tiles_, true, 0,
+                                      pipeline(Kernel::gemmAligned), checked)) {
+    return failed;
+  }
+  if (auto failed = buildPipeline(api_, device_, layout, fillUniformShader(), nullptr, 0,
+                                  pipeline(Kernel::fill), checked)) {
+    return failed;
+  }
+  return buildPipeline(api_, device_, layout, countDifferencesShader(), nullptr, 0,
+                       pipeline(Kernel::compare), checked);
 }
 
 Context::~Context() {
@@ -165,12 +115,7 @@ Context::~Context() {
       api_.vkDestroyPipeline(device_, pipeline, nullptr);
     }
   }
-  if (pipelineLayout_ != VK_NULL_HANDLE) {
-    api_.vkDestroyPipelineLayout(device_, pipelineLayout_, nullptr);
-  }
-  if (setLayout_ != VK_NULL_HANDLE) {
-    api_.vkDestroyDescriptorSetLayout(device_, setLayout_, nullptr);
-  }
+  destroyLayouts(api_, device_, layouts_);
   api_.vkDestroyDevice(device_, nullptr);
 }
 

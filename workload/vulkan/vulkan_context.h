@@ -7,6 +7,7 @@
 
 #include "workload/vulkan/gemm_tiles.h"
 #include "workload/vulkan/vulkan_api.h"
+#include "workload/vulkan/vulkan_pipelines.h"
 
 #include <array>
 #include <atomic>
@@ -21,9 +22,6 @@ namespace ventaro::gpu::vulkan {
 
 /// The backend's shaders.
 enum class Kernel { gemm, gemmAligned, fill, compare };
-
-/// Push constants every kernel takes at most of (32-bit words).
-inline constexpr std::uint32_t maxPushWords = 8;
 
 class Context {
 public:
@@ -42,8 +40,8 @@ public:
   /// The most workgroups one dispatch may have along x and along y.
   std::array<std::uint32_t, 2> maxGroups() const { return maxGroups_; }
   VkPipeline pipeline(Kernel kernel) const { return pipelines_[static_cast<int>(kernel)]; }
-  VkPipelineLayout pipelineLayout() const { return pipelineLayout_; }
-  VkDescriptorSetLayout setLayout() const { return setLayout_; }
+  VkPipelineLayout pipelineLayout() const { return layouts_.pipeline; }
+  VkDescriptorSetLayout setLayout() const { return layouts_.set; }
 
   /// A memory type among `allowed` (a bit set) with all of `wanted`, preferring those with
   /// `preferred` too; none when no allowed type has `wanted`.
@@ -64,8 +62,7 @@ private:
   Context() = default;
   std::optional<std::string> open(const InstanceApi& instance, VkPhysicalDevice physical);
   std::optional<std::string> buildPipelines();
-  std::optional<std::string> buildPipeline(Kernel kernel, std::span<const std::uint32_t> code,
-                                           bool gemm, bool aligned);
+  ResultReason checker();
 
   DeviceApi api_;
   VkDevice device_ = VK_NULL_HANDLE;
@@ -74,8 +71,7 @@ private:
   VkPhysicalDeviceMemoryProperties memory_{};
   GemmTiles tiles_;
   std::array<std::uint32_t, 2> maxGroups_{};
-  VkDescriptorSetLayout setLayout_ = VK_NULL_HANDLE;
-  VkPipelineLayout pipelineLayout_ = VK_NULL_HANDLE;
+  PipelineLayouts layouts_;
   std::array<VkPipeline, 4> pipelines_{};
   std::mutex queueMutex_; // vkQueueSubmit needs the queue to itself
   std::atomic<bool> lost_ = false;

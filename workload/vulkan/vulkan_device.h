@@ -52,6 +52,7 @@ public:
   std::optional<PciIdentity> pciIdentity() const override { return facts_.pci; }
 
   const DeviceFacts& facts() const { return facts_; }
+  VkPhysicalDevice physical() const { return physical_; }
 
 protected:
   bool accepts(const VulkanBuffer& buffer) const override;
