@@ -2,8 +2,8 @@
 
 namespace ventaro::gpu::vulkan {
 
-std::unique_ptr<Block> Block::make(std::shared_ptr<Context> context, std::uint64_t length,
-                                   Kind kind, std::string& why) {
+Made<std::unique_ptr<Block>> Block::make(std::shared_ptr<Context> context, std::uint64_t length,
+                                         Kind kind) {
   std::unique_ptr<Block> block(new Block(std::move(context)));
   Context& c = *block->context_;
   const DeviceApi& vk = c.vk();
@@ -15,8 +15,7 @@ std::unique_ptr<Block> Block::make(std::shared_ptr<Context> context, std::uint64
   info.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
   if (auto failed = c.check(vk.vkCreateBuffer(c.device(), &info, nullptr, &block->buffer_),
                             "vkCreateBuffer")) {
-    why = *failed;
-    return nullptr;
+    return Why{*failed};
   }
   VkMemoryRequirements requirements{};
   vk.vkGetBufferMemoryRequirements(c.device(), block->buffer_, &requirements);
@@ -26,15 +25,14 @@ std::unique_ptr<Block> Block::make(std::shared_ptr<Context> context, std::uint64
           : c.memoryType(requirements.memoryTypeBits, VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT |
                                                           VK_MEMORY_PROPERTY_HOST_COHERENT_BIT);
   if (!type) {
-    why = "no memory type for the buffer";
-    return nullptr;
+    return Why{"no memory type for the buffer"};
   }
   VkMemoryAllocateInfo allocation{};
   allocation.sType = VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO;
   allocation.allocationSize = requirements.size;
   allocation.memoryTypeIndex = *type;
-  std::optional<std::string> failed = c.check(
-      vk.vkAllocateMemory(c.device(), &allocation, nullptr, &block->memory_), "vkAllocateMemory");
+  Failure failed = c.check(vk.vkAllocateMemory(c.device(), &allocation, nullptr, &block->memory_),
+                           "vkAllocateMemory");
   if (!failed) {
     failed = c.check(vk.vkBindBufferMemory(c.device(), block->buffer_, block->memory_, 0),
                      "vkBindBufferMemory");
@@ -45,8 +43,7 @@ std::unique_ptr<Block> Block::make(std::shared_ptr<Context> context, std::uint64
                 "vkMapMemory");
   }
   if (failed) {
-    why = *failed;
-    return nullptr;
+    return Why{*failed};
   }
   return block;
 }
@@ -62,12 +59,16 @@ Block::~Block() {
   }
 }
 
-bool VulkanBuffer::ensureSecond() {
-  if (!second_) {
-    std::string why;
-    second_ = Block::make(context_, length_, Block::Kind::device, why);
+Failure VulkanBuffer::ensureSecond() {
+  if (second_) {
+    return std::nullopt;
   }
-  return second_ != nullptr;
+  Made<std::unique_ptr<Block>> made = Block::make(context_, length_, Block::Kind::device);
+  if (!made) {
+    return made.failure();
+  }
+  second_ = std::move(*made);
+  return std::nullopt;
 }
 
 } // namespace ventaro::gpu::vulkan
