@@ -1,6 +1,15 @@
 #include "workload/vulkan/vulkan_objects.h"
 
+#include <algorithm>
+
 namespace ventaro::gpu::vulkan {
+namespace {
+
+// The least memory a block takes: drivers hand out memory in large pages, and an allocation
+// smaller than this (the counter of a comparison, a few read-back values) is all overhead.
+constexpr VkDeviceSize smallestAllocation = VkDeviceSize{256} * 1024;
+
+} // namespace
 
 Made<std::unique_ptr<Block>> Block::make(std::shared_ptr<Context> context, std::uint64_t length,
                                          Kind kind) {
@@ -29,7 +38,7 @@ Made<std::unique_ptr<Block>> Block::make(std::shared_ptr<Context> context, std::
   }
   VkMemoryAllocateInfo allocation{};
   allocation.sType = VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO;
-  allocation.allocationSize = requirements.size;
+  allocation.allocationSize = std::max(requirements.size, smallestAllocation);
   allocation.memoryTypeIndex = *type;
   Failure failed = c.check(vk.vkAllocateMemory(c.device(), &allocation, nullptr, &block->memory_),
                            "vkAllocateMemory");
