@@ -49,7 +49,7 @@ private:
   std::uint32_t setsInLastPool_ = 0;
   bool submitted_ = false;
   bool waited_ = false;
-  std::optional<std::string> waitFailure_;
+  Failure waitFailure_;
 };
 
 /// Orders everything before it in the queue (shader and transfer writes) before everything

@@ -18,7 +18,7 @@ Made<std::shared_ptr<Context>> Context::make(const InstanceApi& instance, VkPhys
                                              const GemmTiles& tiles) {
   std::shared_ptr<Context> context(new Context());
   context->tiles_ = tiles;
-  std::optional<std::string> failed = context->open(instance, physical);
+  Failure failed = context->open(instance, physical);
   if (!failed) {
     failed = context->buildPipelines();
   }
