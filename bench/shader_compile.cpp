@@ -171,7 +171,7 @@ std::variant<CompiledShader, NotCompiled> compileOnAmdCompilerDevice() {
   }
   gpu::vulkan::PipelineLayouts layouts;
   VkPipeline pipeline = VK_NULL_HANDLE;
-  std::optional<std::string> failed = gpu::vulkan::buildLayouts(vk, device, layouts);
+  gpu::vulkan::Failure failed = gpu::vulkan::buildLayouts(vk, device, layouts);
   if (!failed) {
     failed = gpu::vulkan::buildGemmPipeline(
         vk, device, layouts.pipeline, shader.tiles, true,

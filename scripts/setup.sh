@@ -12,7 +12,7 @@ packages=(
   clang-format desktop-file-utils clang-tidy cppcheck
   clang libclang-rt-14-dev llvm
   libjson-glib-dev man-db groff-base dpkg-dev file systemd
-  glslc libvulkan-dev mesa-vulkan-drivers libvulkan1 pci.ids
+  glslc libvulkan-dev mesa-vulkan-drivers libvulkan1 vulkan-validationlayers pci.ids
 )
 
 missing=()

@@ -1,8 +1,8 @@
 #pragma once
 
-// The object templates both real backends build on: a buffer of two blocks, the encoded
-// form of a multiplication, and a device base that does what does not depend on where the
-// memory is.
+// The object templates every backend of the registry builds on: a buffer of two blocks (the
+// CPU and CUDA backends), the encoded form of a multiplication, and a device base that does
+// what does not depend on where the memory is.
 
 #include "workload/backend_support.h"
 
@@ -25,12 +25,15 @@ public:
 
   std::byte* data() const { return storage_->data(); }
   std::byte* second() const { return second_ ? second_->data() : nullptr; }
-  /// Makes the second block if there is none yet. False when it cannot be made.
-  bool ensureSecond() {
+  /// Makes the second block if there is none yet; why not when it cannot be made.
+  std::optional<std::string> ensureSecond() {
     if (!second_) {
       second_ = makeBlock();
     }
-    return second_ != nullptr;
+    if (!second_) {
+      return "no memory for " + std::to_string(length_) + " bytes";
+    }
+    return std::nullopt;
   }
   /// Exchanges the storage and the second block.
   void swapWithSecond() { std::swap(storage_, second_); }
@@ -63,9 +66,12 @@ template <class BackendMatrix> struct EncodedMultiplication {
     const Placement placement =
         placementOf(sizes, &target == &left.buffer() || &target == &right.buffer(),
                     result.descriptor(), target.length());
-    if (placement != Placement::direct && !target.ensureSecond()) {
-      commandBuffer.fail("cannot allocate the second block of an aliased multiplication");
-      return std::nullopt;
+    if (placement != Placement::direct) {
+      if (const std::optional<std::string> failed = target.ensureSecond()) {
+        commandBuffer.fail("cannot allocate the second block of an aliased multiplication: " +
+                           *failed);
+        return std::nullopt;
+      }
     }
     return EncodedMultiplication{sizes, &left, &right, &result, placement};
   }

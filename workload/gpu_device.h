@@ -2,7 +2,8 @@
 
 // The GPU layer: the compute operations the load, the sizing and the display name need,
 // shaped as a device that makes queues, command buffers, GPU-only buffers, matrices and
-// multiplication kernels. Backends (CUDA + cuBLAS, CPU + CBLAS) and test fakes implement it.
+// multiplication kernels. The backends of the registry (CPU + CBLAS, CUDA + cuBLAS, Vulkan
+// with the project's own shaders) and test fakes implement it.
 
 #include <cstddef>
 #include <cstdint>

@@ -6,6 +6,7 @@
 #include <glib.h>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace ventaro::gpu::vulkan {
 namespace {
@@ -95,14 +96,14 @@ bool DeviceApi::load(const InstanceApi& instance, VkDevice device) {
   return complete;
 }
 
-const InstanceApi* instanceApi(std::string* why) {
+Made<const InstanceApi*> instanceApi() {
   static std::once_flag once;
   static Loaded loaded;
   std::call_once(once, [] { loaded = makeInstance(); });
-  if (!loaded.api && why != nullptr) {
-    *why = loaded.why;
+  if (!loaded.api) {
+    return Why{loaded.why};
   }
-  return loaded.api ? &*loaded.api : nullptr;
+  return &*loaded.api;
 }
 
 std::string resultName(VkResult result) {
@@ -136,7 +137,7 @@ std::string resultName(VkResult result) {
   }
 }
 
-std::optional<std::string> failure(VkResult result, const char* what) {
+Failure failure(VkResult result, const char* what) {
   if (result == VK_SUCCESS) {
     return std::nullopt;
   }

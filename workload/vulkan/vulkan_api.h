@@ -7,8 +7,12 @@
 #ifndef VK_NO_PROTOTYPES
 #define VK_NO_PROTOTYPES
 #endif
-#include <optional>
+#include "workload/vulkan/failure.h"
+
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <vector>
 #include <vulkan/vulkan.h>
 
 namespace ventaro::gpu::vulkan {
@@ -80,19 +84,46 @@ struct InstanceApi {
 struct DeviceApi {
   VENTARO_VULKAN_DEVICE_FUNCTIONS(VENTARO_VULKAN_MEMBER)
   /// Binds every function for `device`; false when one is missing.
-  bool load(const InstanceApi& instance, VkDevice device);
+  [[nodiscard]] bool load(const InstanceApi& instance, VkDevice device);
 };
 
 #undef VENTARO_VULKAN_MEMBER
 
-/// The process's instance, made on the first call (which opens the loader); null, with the
-/// reason in `why` and the debug log, when there is no loader or no instance can be made.
-const InstanceApi* instanceApi(std::string* why = nullptr);
+/// The process's instance, made on the first call (which opens the loader); the reason, also
+/// in the debug log, when there is no loader or no instance can be made.
+Made<const InstanceApi*> instanceApi();
 
 /// The name of a result code, e.g. "VK_ERROR_DEVICE_LOST".
 std::string resultName(VkResult result);
 
 /// None for VK_SUCCESS; otherwise "<what>: <result name>", also written to the debug log.
-std::optional<std::string> failure(VkResult result, const char* what);
+Failure failure(VkResult result, const char* what);
+
+/// The items of a two-call enumeration, `call(count, items)` being the Vulkan function with
+/// its other arguments bound: the count, then the items, keeping only as many as the second
+/// call wrote, whatever the first one counted (a device may go away in between). Where the
+/// set grew in between (VK_INCOMPLETE) it asks again, a few times, then keeps what was
+/// written.
+template <class Item, class Call> Made<std::vector<Item>> enumerated(const char* what, Call call) {
+  constexpr int attempts = 3;
+  for (int attempt = 1;; ++attempt) {
+    std::uint32_t count = 0;
+    if (auto failed = failure(call(&count, nullptr), what)) {
+      return Why{*failed};
+    }
+    std::vector<Item> items(count, Item{});
+    const VkResult result = call(&count, items.data());
+    items.resize(std::min<std::size_t>(count, items.size()));
+    if (result == VK_INCOMPLETE && attempt < attempts) {
+      continue;
+    }
+    if (result != VK_INCOMPLETE) {
+      if (auto failed = failure(result, what)) {
+        return Why{*failed};
+      }
+    }
+    return items;
+  }
+}
 
 } // namespace ventaro::gpu::vulkan

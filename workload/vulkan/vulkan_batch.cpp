@@ -7,10 +7,9 @@ constexpr std::uint32_t setsPerPool = 16;
 
 } // namespace
 
-std::unique_ptr<Batch> Batch::make(std::shared_ptr<Context> context, std::string& why) {
+Made<std::unique_ptr<Batch>> Batch::make(std::shared_ptr<Context> context) {
   if (auto gone = context->lost()) {
-    why = *gone;
-    return nullptr;
+    return Why{*gone};
   }
   std::unique_ptr<Batch> batch(new Batch(std::move(context)));
   Context& c = *batch->context_;
@@ -19,7 +18,7 @@ std::unique_ptr<Batch> Batch::make(std::shared_ptr<Context> context, std::string
   poolInfo.queueFamilyIndex = c.queueFamily();
   VkFenceCreateInfo fenceInfo{};
   fenceInfo.sType = VK_STRUCTURE_TYPE_FENCE_CREATE_INFO;
-  std::optional<std::string> failed =
+  Failure failed =
       c.check(c.vk().vkCreateCommandPool(c.device(), &poolInfo, nullptr, &batch->pool_),
               "vkCreateCommandPool");
   if (!failed) {
@@ -27,14 +26,14 @@ std::unique_ptr<Batch> Batch::make(std::shared_ptr<Context> context, std::string
                      "vkCreateFence");
   }
   if (failed) {
-    why = *failed;
-    return nullptr;
+    return Why{*failed};
   }
   return batch;
 }
 
 Batch::~Batch() {
-  wait();
+  // A failure was answered to whoever waited; here the work only has to be over.
+  static_cast<void>(wait());
   const Context& c = *context_;
   for (VkDescriptorPool pool : descriptorPools_) {
     c.vk().vkDestroyDescriptorPool(c.device(), pool, nullptr);
@@ -47,7 +46,7 @@ Batch::~Batch() {
   }
 }
 
-std::optional<std::string> Batch::addDescriptorPool() {
+Failure Batch::addDescriptorPool() {
   VkDescriptorPoolSize size{VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, 3 * setsPerPool};
   VkDescriptorPoolCreateInfo info{};
   info.sType = VK_STRUCTURE_TYPE_DESCRIPTOR_POOL_CREATE_INFO;
@@ -61,19 +60,21 @@ std::optional<std::string> Batch::addDescriptorPool() {
     return failed;
   }
   descriptorPools_.push_back(pool);
+  setsInLastPool_ = 0;
   return std::nullopt;
 }
 
-std::optional<VkDescriptorSet> Batch::bind(std::span<const VkBuffer, 3> buffers, std::string& why) {
+Made<VkDescriptorSet> Batch::bind(std::span<const VkBuffer, 3> buffers) {
   const Context& c = *context_;
   VkDescriptorSetLayout layout = c.setLayout();
   VkDescriptorSet set = VK_NULL_HANDLE;
   VkResult result = VK_ERROR_OUT_OF_POOL_MEMORY;
+  // A new pool once the last one has handed out all its sets, which a driver need not
+  // refuse; and one more where a driver runs out before that.
   for (int attempt = 0; attempt < 2 && result != VK_SUCCESS; ++attempt) {
-    if (descriptorPools_.empty() || attempt == 1) {
+    if (descriptorPools_.empty() || setsInLastPool_ == setsPerPool || attempt == 1) {
       if (auto failed = addDescriptorPool()) {
-        why = *failed;
-        return std::nullopt;
+        return Why{*failed};
       }
     }
     VkDescriptorSetAllocateInfo info{};
@@ -84,9 +85,9 @@ std::optional<VkDescriptorSet> Batch::bind(std::span<const VkBuffer, 3> buffers,
     result = c.vk().vkAllocateDescriptorSets(c.device(), &info, &set);
   }
   if (auto failed = context_->check(result, "vkAllocateDescriptorSets")) {
-    why = *failed;
-    return std::nullopt;
+    return Why{*failed};
   }
+  ++setsInLastPool_;
   std::array<VkDescriptorBufferInfo, 3> infos{};
   std::array<VkWriteDescriptorSet, 3> writes{};
   for (std::size_t i = 0; i < infos.size(); ++i) {
@@ -103,7 +104,7 @@ std::optional<VkDescriptorSet> Batch::bind(std::span<const VkBuffer, 3> buffers,
   return set;
 }
 
-std::optional<VkCommandBuffer> Batch::begin(bool reusable, std::string& why) {
+Made<VkCommandBuffer> Batch::begin(bool reusable) {
   const Context& c = *context_;
   VkCommandBufferAllocateInfo info{};
   info.sType = VK_STRUCTURE_TYPE_COMMAND_BUFFER_ALLOCATE_INFO;
@@ -115,25 +116,24 @@ std::optional<VkCommandBuffer> Batch::begin(bool reusable, std::string& why) {
   beginInfo.sType = VK_STRUCTURE_TYPE_COMMAND_BUFFER_BEGIN_INFO;
   beginInfo.flags = reusable ? VK_COMMAND_BUFFER_USAGE_SIMULTANEOUS_USE_BIT
                              : VK_COMMAND_BUFFER_USAGE_ONE_TIME_SUBMIT_BIT;
-  std::optional<std::string> failed = context_->check(
-      c.vk().vkAllocateCommandBuffers(c.device(), &info, &commands), "vkAllocateCommandBuffers");
+  Failure failed = context_->check(c.vk().vkAllocateCommandBuffers(c.device(), &info, &commands),
+                                   "vkAllocateCommandBuffers");
   if (!failed) {
     failed =
         context_->check(c.vk().vkBeginCommandBuffer(commands, &beginInfo), "vkBeginCommandBuffer");
   }
   if (failed) {
-    why = *failed;
-    return std::nullopt;
+    return Why{*failed};
   }
   memoryBarrier(c.vk(), commands);
   return commands;
 }
 
-std::optional<std::string> Batch::end(VkCommandBuffer commands) {
+Failure Batch::end(VkCommandBuffer commands) {
   return context_->check(context_->vk().vkEndCommandBuffer(commands), "vkEndCommandBuffer");
 }
 
-std::optional<std::string> Batch::submit(std::span<const VkCommandBuffer> commands) {
+Failure Batch::submit(std::span<const VkCommandBuffer> commands) {
   if (submitted_) {
     return std::string("work submitted twice");
   }
@@ -142,7 +142,7 @@ std::optional<std::string> Batch::submit(std::span<const VkCommandBuffer> comman
   return failed;
 }
 
-std::optional<std::string> Batch::wait() {
+Failure Batch::wait() {
   if (submitted_ && !waited_) {
     waited_ = true;
     waitFailure_ = context_->wait(fence_);
@@ -182,8 +182,8 @@ void dispatch(const Context& context, VkCommandBuffer commands, Kernel kernel, V
   vk.vkCmdDispatch(commands, groupsX, groupsY, 1);
 }
 
-std::optional<std::string> Batch::runAlone(VkCommandBuffer commands) {
-  std::optional<std::string> failed = end(commands);
+Failure Batch::runAlone(VkCommandBuffer commands) {
+  Failure failed = end(commands);
   if (!failed) {
     failed = submit(std::span(&commands, 1));
   }

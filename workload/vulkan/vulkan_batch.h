@@ -16,37 +16,40 @@ namespace ventaro::gpu::vulkan {
 
 class Batch {
 public:
-  /// Null, with the reason in `why`, when the pool or the fence cannot be made.
-  static std::unique_ptr<Batch> make(std::shared_ptr<Context> context, std::string& why);
+  /// The reason when the device was lost or the pool or the fence cannot be made.
+  static Made<std::unique_ptr<Batch>> make(std::shared_ptr<Context> context);
   Batch(const Batch&) = delete;
   Batch& operator=(const Batch&) = delete;
   ~Batch();
 
   Context& context() const { return *context_; }
   /// A descriptor set binding the three buffers, in order, as storage buffers.
-  std::optional<VkDescriptorSet> bind(std::span<const VkBuffer, 3> buffers, std::string& why);
+  Made<VkDescriptorSet> bind(std::span<const VkBuffer, 3> buffers);
   /// A new command buffer, begun with a barrier that orders it after all earlier work of the
   /// queue. `reusable`: it may appear more than once in the submission.
-  std::optional<VkCommandBuffer> begin(bool reusable, std::string& why);
-  std::optional<std::string> end(VkCommandBuffer commands);
+  Made<VkCommandBuffer> begin(bool reusable);
+  Failure end(VkCommandBuffer commands);
   /// Submits `commands` as one submission; once only.
-  std::optional<std::string> submit(std::span<const VkCommandBuffer> commands);
+  Failure submit(std::span<const VkCommandBuffer> commands);
   /// Waits for the submission (at once when there was none).
-  std::optional<std::string> wait();
+  Failure wait();
   /// Ends `commands`, submits them alone and waits for them: the set-up steps' one-off work.
-  std::optional<std::string> runAlone(VkCommandBuffer commands);
+  Failure runAlone(VkCommandBuffer commands);
+  /// The descriptor pools made so far (each holds a fixed number of sets).
+  std::size_t descriptorPools() const { return descriptorPools_.size(); }
 
 private:
   explicit Batch(std::shared_ptr<Context> context) : context_(std::move(context)) {}
-  std::optional<std::string> addDescriptorPool();
+  Failure addDescriptorPool();
 
   std::shared_ptr<Context> context_;
   VkCommandPool pool_ = VK_NULL_HANDLE;
   VkFence fence_ = VK_NULL_HANDLE;
   std::vector<VkDescriptorPool> descriptorPools_;
+  std::uint32_t setsInLastPool_ = 0;
   bool submitted_ = false;
   bool waited_ = false;
-  std::optional<std::string> waitFailure_;
+  Failure waitFailure_;
 };
 
 /// Orders everything before it in the queue (shader and transfer writes) before everything

@@ -49,15 +49,14 @@ void VulkanCommandBuffer::encode(const GemmSizes& sizes, VulkanMatrix& left, Vul
   }
 }
 
-std::optional<std::string> VulkanCommandBuffer::startRun(const Multiplication& m) {
+Failure VulkanCommandBuffer::startRun(const Multiplication& m) {
   VulkanBuffer& target = m.result->buffer();
   const std::array<VkBuffer, 3> buffers{m.left->buffer().storage(), m.right->buffer().storage(),
                                         m.placement == Placement::direct ? target.storage()
                                                                          : target.second()};
-  std::string why;
-  const std::optional<VkDescriptorSet> set = batch_->bind(buffers, why);
+  const Made<VkDescriptorSet> set = batch_->bind(buffers);
   if (!set) {
-    return why;
+    return set.failure();
   }
   runs_.push_back(Run{m, 0, *set, {}, VK_NULL_HANDLE});
   if (m.placement != Placement::direct) {
@@ -66,7 +65,7 @@ std::optional<std::string> VulkanCommandBuffer::startRun(const Multiplication& m
   return std::nullopt;
 }
 
-std::optional<std::string> VulkanCommandBuffer::prepareLevels(Run& run) {
+Failure VulkanCommandBuffer::prepareLevels(Run& run) {
   if (std::all_of(run.levels.begin(), run.levels.end(),
                   [](VkCommandBuffer level) { return level != VK_NULL_HANDLE; })) {
     return std::nullopt; // Every count is covered from here on.
@@ -81,12 +80,11 @@ std::optional<std::string> VulkanCommandBuffer::prepareLevels(Run& run) {
   return std::nullopt;
 }
 
-std::optional<std::string> VulkanCommandBuffer::record(const Run& run, int level,
-                                                       VkCommandBuffer& out) {
-  std::string why;
-  const std::optional<VkCommandBuffer> commands = batch_->begin(true, why);
+Failure VulkanCommandBuffer::record(const Run& run, int level, VkCommandBuffer& out) {
+  // Only the largest level is launched more than once in a submission.
+  const Made<VkCommandBuffer> commands = batch_->begin(level == maxGraphLevel);
   if (!commands) {
-    return why;
+    return commands.failure();
   }
   const Multiplication& m = run.multiplication;
   const Context& c = context();
@@ -111,11 +109,10 @@ std::optional<std::string> VulkanCommandBuffer::record(const Run& run, int level
   return batch_->end(*commands);
 }
 
-std::optional<std::string> VulkanCommandBuffer::recordMoveIn(Run& run) {
-  std::string why;
-  const std::optional<VkCommandBuffer> commands = batch_->begin(false, why);
+Failure VulkanCommandBuffer::recordMoveIn(Run& run) {
+  const Made<VkCommandBuffer> commands = batch_->begin(false);
   if (!commands) {
-    return why;
+    return commands.failure();
   }
   const Multiplication& m = run.multiplication;
   VulkanBuffer& target = m.result->buffer();
@@ -155,7 +152,7 @@ void VulkanCommandBuffer::commit() {
 }
 
 void VulkanCommandBuffer::waitUntilCompleted() {
-  if (!committed()) {
+  if (!committed() || !batch_) {
     return;
   }
   if (auto failed = batch_->wait()) {

@@ -29,6 +29,9 @@ namespace ventaro::gpu::vulkan {
 class VulkanCommandBuffer final : public RecordingCommandBuffer {
 public:
   explicit VulkanCommandBuffer(std::unique_ptr<Batch> batch) : batch_(std::move(batch)) {}
+  /// A command buffer that has failed already, with `why` as its error: whatever is encoded
+  /// into it is dropped, and committing it runs nothing.
+  explicit VulkanCommandBuffer(const std::string& why) { fail(why); }
   VulkanCommandBuffer(const VulkanCommandBuffer&) = delete;
   VulkanCommandBuffer& operator=(const VulkanCommandBuffer&) = delete;
   ~VulkanCommandBuffer() override = default; // the batch waits for its work
@@ -53,10 +56,10 @@ private:
     VkCommandBuffer moveIn = VK_NULL_HANDLE;                 // the copy of an aliased product
   };
 
-  std::optional<std::string> startRun(const Multiplication& multiplication);
-  std::optional<std::string> prepareLevels(Run& run);
-  std::optional<std::string> record(const Run& run, int level, VkCommandBuffer& out);
-  std::optional<std::string> recordMoveIn(Run& run);
+  Failure startRun(const Multiplication& multiplication);
+  Failure prepareLevels(Run& run);
+  Failure record(const Run& run, int level, VkCommandBuffer& out);
+  Failure recordMoveIn(Run& run);
 
   std::unique_ptr<Batch> batch_;
   std::vector<Run> runs_;

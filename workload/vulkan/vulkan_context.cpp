@@ -14,30 +14,35 @@ constexpr std::uint64_t waitSliceNanoseconds = 1'000'000'000;
 
 } // namespace
 
-std::shared_ptr<Context> Context::make(const InstanceApi& instance, VkPhysicalDevice physical,
-                                       const GemmTiles& tiles, std::string& why) {
+Made<std::shared_ptr<Context>> Context::make(const InstanceApi& instance, VkPhysicalDevice physical,
+                                             const GemmTiles& tiles) {
   std::shared_ptr<Context> context(new Context());
   context->tiles_ = tiles;
-  std::optional<std::string> failed = context->open(instance, physical);
+  Failure failed = context->open(instance, physical);
   if (!failed) {
     failed = context->buildPipelines();
   }
   if (failed) {
-    why = *failed;
-    return nullptr;
+    return Why{*failed};
   }
   return context;
 }
 
-std::optional<std::string> Context::open(const InstanceApi& instance, VkPhysicalDevice physical) {
-  std::uint32_t families = 0;
-  instance.vkGetPhysicalDeviceQueueFamilyProperties(physical, &families, nullptr);
-  std::vector<VkQueueFamilyProperties> properties(families);
-  instance.vkGetPhysicalDeviceQueueFamilyProperties(physical, &families, properties.data());
+Failure Context::open(const InstanceApi& instance, VkPhysicalDevice physical) {
+  const Made<std::vector<VkQueueFamilyProperties>> properties = enumerated<VkQueueFamilyProperties>(
+      "vkGetPhysicalDeviceQueueFamilyProperties",
+      [&](std::uint32_t* count, VkQueueFamilyProperties* families) {
+        instance.vkGetPhysicalDeviceQueueFamilyProperties(physical, count, families);
+        return VK_SUCCESS;
+      });
+  if (!properties) {
+    return properties.failure();
+  }
+  const auto families = static_cast<std::uint32_t>(properties->size());
   bool found = false;
   for (std::uint32_t family = 0; family < families && !found; ++family) {
-    if ((properties[family].queueFlags & VK_QUEUE_COMPUTE_BIT) != 0 &&
-        properties[family].queueCount > 0) {
+    if (((*properties)[family].queueFlags & VK_QUEUE_COMPUTE_BIT) != 0 &&
+        (*properties)[family].queueCount > 0) {
       queueFamily_ = family;
       found = true;
     }
@@ -80,7 +85,7 @@ ResultReason Context::checker() {
   return [this](VkResult result, const char* what) { return check(result, what); };
 }
 
-std::optional<std::string> Context::buildPipelines() {
+Failure Context::buildPipelines() {
   const ResultReason checked = checker();
   if (auto failed = buildLayouts(api_, device_, layouts_, checked)) {
     return failed;
@@ -138,8 +143,7 @@ std::optional<std::uint32_t> Context::memoryType(std::uint32_t allowed,
   return found;
 }
 
-std::optional<std::string> Context::submit(std::span<const VkCommandBuffer> buffers,
-                                           VkFence fence) {
+Failure Context::submit(std::span<const VkCommandBuffer> buffers, VkFence fence) {
   if (auto gone = lost()) {
     return gone;
   }
@@ -151,7 +155,7 @@ std::optional<std::string> Context::submit(std::span<const VkCommandBuffer> buff
   return check(api_.vkQueueSubmit(queue_, 1, &info, fence), "vkQueueSubmit");
 }
 
-std::optional<std::string> Context::wait(VkFence fence) {
+Failure Context::wait(VkFence fence) {
   for (;;) {
     const VkResult result = api_.vkWaitForFences(device_, 1, &fence, VK_TRUE, waitSliceNanoseconds);
     if (result != VK_TIMEOUT) {
@@ -163,14 +167,14 @@ std::optional<std::string> Context::wait(VkFence fence) {
   }
 }
 
-std::optional<std::string> Context::check(VkResult result, const char* what) {
+Failure Context::check(VkResult result, const char* what) {
   if (result == VK_ERROR_DEVICE_LOST) {
     lost_ = true;
   }
   return failure(result, what);
 }
 
-std::optional<std::string> Context::lost() const {
+Failure Context::lost() const {
   if (lost_) {
     return std::string("the device was lost (VK_ERROR_DEVICE_LOST)");
   }

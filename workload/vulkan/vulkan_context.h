@@ -25,10 +25,10 @@ enum class Kernel { gemm, gemmAligned, fill, compare };
 
 class Context {
 public:
-  /// Opens `physical` with one compute queue and builds the pipelines; null, with the reason
-  /// in `why`, when any step fails.
-  static std::shared_ptr<Context> make(const InstanceApi& instance, VkPhysicalDevice physical,
-                                       const GemmTiles& tiles, std::string& why);
+  /// Opens `physical` with one compute queue and builds the pipelines; the reason when any
+  /// step fails.
+  static Made<std::shared_ptr<Context>> make(const InstanceApi& instance, VkPhysicalDevice physical,
+                                             const GemmTiles& tiles);
   Context(const Context&) = delete;
   Context& operator=(const Context&) = delete;
   ~Context();
@@ -49,19 +49,19 @@ public:
                                           VkMemoryPropertyFlags preferred = 0) const;
 
   /// Submits `buffers`, in order, as one submission signalling `fence`.
-  std::optional<std::string> submit(std::span<const VkCommandBuffer> buffers, VkFence fence);
+  Failure submit(std::span<const VkCommandBuffer> buffers, VkFence fence);
   /// Waits for `fence` in slices of a second, so that a device lost meanwhile ends the wait
   /// rather than leaving it blocked.
-  std::optional<std::string> wait(VkFence fence);
+  Failure wait(VkFence fence);
   /// failure(result, what), noting a lost device.
-  std::optional<std::string> check(VkResult result, const char* what);
+  Failure check(VkResult result, const char* what);
   /// Why nothing more can run here, once the device was lost.
-  std::optional<std::string> lost() const;
+  Failure lost() const;
 
 private:
   Context() = default;
-  std::optional<std::string> open(const InstanceApi& instance, VkPhysicalDevice physical);
-  std::optional<std::string> buildPipelines();
+  Failure open(const InstanceApi& instance, VkPhysicalDevice physical);
+  Failure buildPipelines();
   ResultReason checker();
 
   DeviceApi api_;

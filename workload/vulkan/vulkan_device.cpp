@@ -10,11 +10,14 @@ namespace {
 class VulkanCommandQueue final : public CommandQueue {
 public:
   explicit VulkanCommandQueue(std::shared_ptr<Context> context) : context_(std::move(context)) {}
-  /// Null where the device was lost or its pool cannot be made.
+  /// Where the device was lost or its pool cannot be made, a command buffer that has
+  /// failed with the reason, so that the reason reaches whoever runs it.
   std::unique_ptr<CommandBuffer> commandBuffer() override {
-    std::string why;
-    std::unique_ptr<Batch> batch = Batch::make(context_, why);
-    return batch ? std::make_unique<VulkanCommandBuffer>(std::move(batch)) : nullptr;
+    Made<std::unique_ptr<Batch>> batch = Batch::make(context_);
+    if (!batch) {
+      return std::make_unique<VulkanCommandBuffer>(batch.why());
+    }
+    return std::make_unique<VulkanCommandBuffer>(std::move(*batch));
   }
 
 private:
@@ -34,15 +37,24 @@ std::shared_ptr<Context> VulkanDevice::context() {
   const std::lock_guard lock(mutex_);
   if (!opened_) {
     opened_ = true;
-    const InstanceApi* instance = instanceApi(&openFailure_);
-    if (instance != nullptr) {
-      context_ = Context::make(*instance, physical_, facts_.tiles, openFailure_);
+    Made<std::shared_ptr<Context>> made = Context::make(instance_, physical_, facts_.tiles);
+    if (made) {
+      context_ = std::move(*made);
+    } else {
+      openFailure_ = made.why();
     }
   }
   if (!context_) {
     lastFailure_ = openFailure_;
   }
   return context_;
+}
+
+bool VulkanDevice::noted(const Failure& failed) {
+  if (failed) {
+    lastFailure_ = *failed;
+  }
+  return failed.has_value();
 }
 
 bool VulkanDevice::accepts(const VulkanBuffer& buffer) const {
@@ -84,11 +96,11 @@ std::shared_ptr<Buffer> VulkanDevice::newBuffer(std::uint64_t length, ResourceOp
   if (!opened) {
     return nullptr;
   }
-  std::unique_ptr<Block> storage = Block::make(opened, length, Block::Kind::device, lastFailure_);
-  if (!storage) {
+  Made<std::unique_ptr<Block>> storage = Block::make(opened, length, Block::Kind::device);
+  if (noted(storage.failure())) {
     return nullptr;
   }
-  return std::make_shared<VulkanBuffer>(std::move(opened), length, std::move(storage));
+  return std::make_shared<VulkanBuffer>(std::move(opened), length, std::move(*storage));
 }
 
 bool VulkanDevice::fillUniform(Matrix& matrix, std::uint64_t seed) {
@@ -97,29 +109,27 @@ bool VulkanDevice::fillUniform(Matrix& matrix, std::uint64_t seed) {
     return false;
   }
   const MatrixDescriptor& layout = own->descriptor();
-  std::unique_ptr<Batch> batch = Batch::make(own->buffer().sharedContext(), lastFailure_);
-  if (!batch) {
+  Made<std::unique_ptr<Batch>> batch = Batch::make(own->buffer().sharedContext());
+  if (noted(batch.failure())) {
     return false;
   }
   VkBuffer target = own->buffer().storage();
   const std::array<VkBuffer, 3> bound{target, target, target};
-  const std::optional<VkDescriptorSet> set = batch->bind(bound, lastFailure_);
-  const std::optional<VkCommandBuffer> commands =
-      set ? batch->begin(false, lastFailure_) : std::nullopt;
-  if (!commands) {
+  const Made<VkDescriptorSet> set = (*batch)->bind(bound);
+  if (noted(set.failure())) {
+    return false;
+  }
+  const Made<VkCommandBuffer> commands = (*batch)->begin(false);
+  if (noted(commands.failure())) {
     return false;
   }
   const std::array<std::uint32_t, 5> push{
       static_cast<std::uint32_t>(layout.rows), static_cast<std::uint32_t>(layout.columns),
       static_cast<std::uint32_t>(own->leadingDimension()), static_cast<std::uint32_t>(seed),
       static_cast<std::uint32_t>(seed >> 32)};
-  dispatch(batch->context(), *commands, Kernel::fill, *set, push, gridGroups(layout.columns),
+  dispatch((*batch)->context(), *commands, Kernel::fill, *set, push, gridGroups(layout.columns),
            gridGroups(layout.rows));
-  std::optional<std::string> failed = batch->runAlone(*commands);
-  if (failed) {
-    lastFailure_ = *failed;
-  }
-  return !failed;
+  return !noted((*batch)->runAlone(*commands));
 }
 
 std::optional<std::int64_t> VulkanDevice::countDifferences(const Matrix& a, const Matrix& b) {
@@ -130,34 +140,37 @@ std::optional<std::int64_t> VulkanDevice::countDifferences(const Matrix& a, cons
   const auto [left, right] = *matrices;
   const MatrixDescriptor& layout = left->descriptor();
   const std::shared_ptr<Context>& shared = left->buffer().sharedContext();
-  std::unique_ptr<Block> counter =
-      Block::make(shared, sizeof(std::uint32_t), Block::Kind::host, lastFailure_);
-  std::unique_ptr<Batch> batch = counter ? Batch::make(shared, lastFailure_) : nullptr;
-  if (!batch) {
+  Made<std::unique_ptr<Block>> counter =
+      Block::make(shared, sizeof(std::uint32_t), Block::Kind::host);
+  if (noted(counter.failure())) {
     return std::nullopt;
   }
-  std::memset(counter->mapped(), 0, sizeof(std::uint32_t));
+  Made<std::unique_ptr<Batch>> batch = Batch::make(shared);
+  if (noted(batch.failure())) {
+    return std::nullopt;
+  }
+  std::memset((*counter)->mapped(), 0, sizeof(std::uint32_t));
   const std::array<VkBuffer, 3> bound{left->buffer().storage(), right->buffer().storage(),
-                                      counter->handle()};
-  const std::optional<VkDescriptorSet> set = batch->bind(bound, lastFailure_);
-  const std::optional<VkCommandBuffer> commands =
-      set ? batch->begin(false, lastFailure_) : std::nullopt;
-  if (!commands) {
+                                      (*counter)->handle()};
+  const Made<VkDescriptorSet> set = (*batch)->bind(bound);
+  if (noted(set.failure())) {
+    return std::nullopt;
+  }
+  const Made<VkCommandBuffer> commands = (*batch)->begin(false);
+  if (noted(commands.failure())) {
     return std::nullopt;
   }
   const std::array<std::uint32_t, 3> push{static_cast<std::uint32_t>(layout.rows),
                                           static_cast<std::uint32_t>(layout.columns),
                                           static_cast<std::uint32_t>(left->leadingDimension())};
-  dispatch(batch->context(), *commands, Kernel::compare, *set, push, gridGroups(layout.columns),
+  dispatch((*batch)->context(), *commands, Kernel::compare, *set, push, gridGroups(layout.columns),
            gridGroups(layout.rows));
-  hostBarrier(batch->context().vk(), *commands);
-  std::optional<std::string> failed = batch->runAlone(*commands);
-  if (failed) {
-    lastFailure_ = *failed;
+  hostBarrier((*batch)->context().vk(), *commands);
+  if (noted((*batch)->runAlone(*commands))) {
     return std::nullopt;
   }
   std::uint32_t differences = 0;
-  std::memcpy(&differences, counter->mapped(), sizeof(differences));
+  std::memcpy(&differences, (*counter)->mapped(), sizeof(differences));
   return differences;
 }
 
@@ -174,7 +187,11 @@ VulkanDevice::readElements(const Matrix& matrix, std::span<const ElementPosition
       return std::nullopt;
     }
   }
-  return readPositions(*own, positions, lastFailure_);
+  Made<std::vector<float>> values = readPositions(*own, positions);
+  if (noted(values.failure())) {
+    return std::nullopt;
+  }
+  return std::move(*values);
 }
 
 } // namespace ventaro::gpu::vulkan

@@ -8,6 +8,7 @@
 #include "workload/vulkan/gemm_tiles.h"
 #include "workload/vulkan/vulkan_command_buffer.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -18,11 +19,17 @@
 
 namespace ventaro::gpu::vulkan {
 
+/// A device's UUID as Vulkan reports it; all zero where it does not.
+using DeviceUuid = std::array<std::uint8_t, VK_UUID_SIZE>;
+
 /// What enumeration learns of a physical device, without opening it.
 struct DeviceFacts {
   std::string name; // without the driver tag
   bool processor = false;
+  /// Its driver runs on top of another API or another machine's driver.
+  bool layered = false;
   PciIdentity pci;
+  DeviceUuid uuid{};
   std::uint64_t workingSet = 0;
   /// The largest buffer the device binds as one storage buffer in one allocation.
   std::uint64_t maxBufferBytes = 0;
@@ -31,8 +38,9 @@ struct DeviceFacts {
 
 class VulkanDevice final : public BackendDevice<VulkanCommandBuffer, VulkanMatrix, VulkanBuffer> {
 public:
-  VulkanDevice(VkPhysicalDevice physical, DeviceFacts facts)
-      : physical_(physical), facts_(std::move(facts)) {}
+  /// A device of the instance of `instance`, which outlives it.
+  VulkanDevice(const InstanceApi& instance, VkPhysicalDevice physical, DeviceFacts facts)
+      : instance_(instance), physical_(physical), facts_(std::move(facts)) {}
 
   std::string name() const override { return facts_.name; }
   std::string backend() const override { return "vulkan"; }
@@ -60,7 +68,10 @@ protected:
 private:
   std::shared_ptr<Context> context();
   const VulkanMatrix* ownMatrix(const Matrix& matrix);
+  /// Notes `failed` as the last failure; true when there was one.
+  bool noted(const Failure& failed);
 
+  const InstanceApi& instance_;
   VkPhysicalDevice physical_;
   DeviceFacts facts_;
   std::mutex mutex_;
@@ -79,9 +90,8 @@ std::vector<float> readMatrix(const Matrix& matrix);
 bool writeMatrix(Matrix& matrix, std::span<const float> elements);
 
 /// The elements at `positions` of a matrix of this backend, read after all submitted work;
-/// none with the reason in `why` when the transfer fails.
-std::optional<std::vector<float>> readPositions(const VulkanMatrix& matrix,
-                                                std::span<const ElementPosition> positions,
-                                                std::string& why);
+/// the reason when the transfer fails.
+Made<std::vector<float>> readPositions(const VulkanMatrix& matrix,
+                                       std::span<const ElementPosition> positions);
 
 } // namespace ventaro::gpu::vulkan

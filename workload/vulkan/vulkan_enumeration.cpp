@@ -18,33 +18,36 @@
 namespace ventaro::gpu::vulkan {
 namespace {
 
-bool offers(const InstanceApi& api, VkPhysicalDevice physical, const char* extension) {
-  std::uint32_t count = 0;
-  if (api.vkEnumerateDeviceExtensionProperties(physical, nullptr, &count, nullptr) != VK_SUCCESS) {
-    return false;
-  }
-  std::vector<VkExtensionProperties> extensions(count);
-  if (api.vkEnumerateDeviceExtensionProperties(physical, nullptr, &count, extensions.data()) !=
-      VK_SUCCESS) {
-    return false;
-  }
+using Extensions = std::vector<VkExtensionProperties>;
+
+// The device's extensions; none where it cannot list them (logged).
+Extensions extensionsOf(const InstanceApi& api, VkPhysicalDevice physical) {
+  Made<Extensions> listed = enumerated<VkExtensionProperties>(
+      "vkEnumerateDeviceExtensionProperties", [&](std::uint32_t* count, VkExtensionProperties* p) {
+        return api.vkEnumerateDeviceExtensionProperties(physical, nullptr, count, p);
+      });
+  return listed ? *listed : Extensions{};
+}
+
+bool offers(const Extensions& extensions, const char* extension) {
   return std::any_of(extensions.begin(), extensions.end(), [&](const VkExtensionProperties& e) {
-    return std::strcmp(e.extensionName, extension) == 0;
+    return std::strncmp(e.extensionName, extension, sizeof(e.extensionName)) == 0;
   });
 }
 
 // The largest device-local heap, or its budget where the driver tells it.
-std::uint64_t largestDeviceHeap(const InstanceApi& api, VkPhysicalDevice physical) {
+std::uint64_t largestDeviceHeap(const InstanceApi& api, VkPhysicalDevice physical, bool budgeted) {
   VkPhysicalDeviceMemoryBudgetPropertiesEXT budget{};
   budget.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_MEMORY_BUDGET_PROPERTIES_EXT;
   VkPhysicalDeviceMemoryProperties2 memory{};
   memory.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_MEMORY_PROPERTIES_2;
-  const bool budgeted = offers(api, physical, VK_EXT_MEMORY_BUDGET_EXTENSION_NAME);
   memory.pNext = budgeted ? &budget : nullptr;
   api.vkGetPhysicalDeviceMemoryProperties2(physical, &memory);
   std::uint64_t largest = 0;
   const VkPhysicalDeviceMemoryProperties& heaps = memory.memoryProperties;
-  for (std::uint32_t heap = 0; heap < heaps.memoryHeapCount; ++heap) {
+  const std::uint32_t heapCount =
+      std::min<std::uint32_t>(heaps.memoryHeapCount, VK_MAX_MEMORY_HEAPS);
+  for (std::uint32_t heap = 0; heap < heapCount; ++heap) {
     if ((heaps.memoryHeaps[heap].flags & VK_MEMORY_HEAP_DEVICE_LOCAL_BIT) == 0) {
       continue;
     }
@@ -56,30 +59,59 @@ std::uint64_t largestDeviceHeap(const InstanceApi& api, VkPhysicalDevice physica
   return largest;
 }
 
+// Puts `structure` at the head of the chain of `properties`.
+template <class Structure>
+void chain(VkPhysicalDeviceProperties2& properties, Structure& structure) {
+  structure.pNext = properties.pNext;
+  properties.pNext = &structure;
+}
+
+// Drivers that run on top of another API or another machine's driver: where the device has a
+// driver of its own too, that one is listed.
+bool layeredDriver(VkDriverId driver) {
+  return driver == VK_DRIVER_ID_MESA_DOZEN || driver == VK_DRIVER_ID_MESA_VENUS ||
+         driver == VK_DRIVER_ID_MOLTENVK;
+}
+
 DeviceFacts factsOf(const InstanceApi& api, VkPhysicalDevice physical) {
   VkPhysicalDeviceProperties basic{};
   api.vkGetPhysicalDeviceProperties(physical, &basic);
   const bool version11 = basic.apiVersion >= VK_API_VERSION_1_1;
-  const bool pciOffered = offers(api, physical, VK_EXT_PCI_BUS_INFO_EXTENSION_NAME);
+  const Extensions extensions = extensionsOf(api, physical);
+  const bool pciOffered = offers(extensions, VK_EXT_PCI_BUS_INFO_EXTENSION_NAME);
+  const bool driverOffered = offers(extensions, VK_KHR_DRIVER_PROPERTIES_EXTENSION_NAME);
 
-  VkPhysicalDevicePCIBusInfoPropertiesEXT pci{};
-  pci.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_PCI_BUS_INFO_PROPERTIES_EXT;
-  VkPhysicalDeviceMaintenance3Properties maintenance{};
-  maintenance.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_MAINTENANCE_3_PROPERTIES;
-  maintenance.pNext = pciOffered ? &pci : nullptr;
-  VkPhysicalDeviceSubgroupProperties subgroup{};
-  subgroup.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_SUBGROUP_PROPERTIES;
-  subgroup.pNext = &maintenance;
   VkPhysicalDeviceProperties2 properties{};
   properties.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_PROPERTIES_2;
+  VkPhysicalDevicePCIBusInfoPropertiesEXT pci{};
+  pci.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_PCI_BUS_INFO_PROPERTIES_EXT;
+  VkPhysicalDeviceDriverProperties driver{};
+  driver.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_DRIVER_PROPERTIES;
   // The 1.1 structures only where the device speaks 1.1.
-  properties.pNext = version11 ? static_cast<void*>(&subgroup) : (pciOffered ? &pci : nullptr);
+  VkPhysicalDeviceMaintenance3Properties maintenance{};
+  maintenance.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_MAINTENANCE_3_PROPERTIES;
+  VkPhysicalDeviceSubgroupProperties subgroup{};
+  subgroup.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_SUBGROUP_PROPERTIES;
+  VkPhysicalDeviceIDProperties id{};
+  id.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_ID_PROPERTIES;
+  if (pciOffered) {
+    chain(properties, pci);
+  }
+  if (driverOffered) {
+    chain(properties, driver);
+  }
+  if (version11) {
+    chain(properties, maintenance);
+    chain(properties, subgroup);
+    chain(properties, id);
+  }
   api.vkGetPhysicalDeviceProperties2(physical, &properties);
   const VkPhysicalDeviceLimits& limits = properties.properties.limits;
 
   DeviceFacts facts;
   facts.name = deviceNameWithoutDriverTag(properties.properties.deviceName);
   facts.processor = properties.properties.deviceType == VK_PHYSICAL_DEVICE_TYPE_CPU;
+  facts.layered = driverOffered && layeredDriver(driver.driverID);
   facts.pci.vendorId = properties.properties.vendorID;
   facts.pci.deviceId = properties.properties.deviceID;
   if (pciOffered) {
@@ -87,6 +119,9 @@ DeviceFacts factsOf(const InstanceApi& api, VkPhysicalDevice physical) {
     std::snprintf(address.data(), address.size(), "%04x:%02x:%02x.%x", pci.pciDomain & 0xFFFFu,
                   pci.pciBus & 0xFFu, pci.pciDevice & 0x1Fu, pci.pciFunction & 0x7u);
     facts.pci.address = address.data();
+  }
+  if (version11) {
+    std::copy(std::begin(id.deviceUUID), std::end(id.deviceUUID), facts.uuid.begin());
   }
   facts.maxBufferBytes = limits.maxStorageBufferRange;
   if (version11 && maintenance.maxMemoryAllocationSize != 0) {
@@ -96,44 +131,49 @@ DeviceFacts factsOf(const InstanceApi& api, VkPhysicalDevice physical) {
   facts.workingSet =
       facts.processor
           ? cpu::workingSetPerThread * static_cast<std::uint64_t>(cpu::availableProcessorCount())
-          : largestDeviceHeap(api, physical);
+          : largestDeviceHeap(api, physical,
+                              offers(extensions, VK_EXT_MEMORY_BUDGET_EXTENSION_NAME));
   facts.tiles =
       gemmTilesFor({limits.maxComputeWorkGroupInvocations, limits.maxComputeWorkGroupSize[0],
                     limits.maxComputeSharedMemorySize, version11 ? subgroup.subgroupSize : 0});
   return facts;
 }
 
-std::vector<std::shared_ptr<Device>> enumerate() {
-  std::vector<std::shared_ptr<Device>> devices;
-  const InstanceApi* api = instanceApi(); // logs why where there is none
-  if (api == nullptr) {
-    return devices;
+} // namespace
+
+std::vector<std::shared_ptr<VulkanDevice>> listDevices(const InstanceApi& api) {
+  std::vector<std::shared_ptr<VulkanDevice>> devices;
+  const Made<std::vector<VkPhysicalDevice>> physical = enumerated<VkPhysicalDevice>(
+      "vkEnumeratePhysicalDevices", [&](std::uint32_t* count, VkPhysicalDevice* handles) {
+        return api.vkEnumeratePhysicalDevices(api.instance, count, handles);
+      });
+  if (!physical) {
+    return devices; // logged
   }
-  std::uint32_t count = 0;
-  if (failure(api->vkEnumeratePhysicalDevices(api->instance, &count, nullptr),
-              "vkEnumeratePhysicalDevices")) {
-    return devices;
-  }
-  std::vector<VkPhysicalDevice> physical(count);
-  if (failure(api->vkEnumeratePhysicalDevices(api->instance, &count, physical.data()),
-              "vkEnumeratePhysicalDevices")) {
-    return devices;
-  }
-  if (count == 0) {
+  if (physical->empty()) {
     g_debug("no Vulkan device: the loader found no driver for this machine");
   }
-  for (VkPhysicalDevice device : physical) {
-    devices.push_back(std::make_shared<VulkanDevice>(device, factsOf(*api, device)));
+  std::vector<DeviceFacts> listed;
+  for (VkPhysicalDevice device : *physical) {
+    listed.push_back(factsOf(api, device));
+  }
+  for (const std::size_t kept : onePerDevice(listed)) {
+    devices.push_back(std::make_shared<VulkanDevice>(api, (*physical)[kept], listed[kept]));
   }
   return devices;
 }
 
-} // namespace
-
 std::vector<std::shared_ptr<Device>> vulkanDevices() {
   static std::once_flag once;
   static std::vector<std::shared_ptr<Device>> devices;
-  std::call_once(once, [] { devices = enumerate(); });
+  std::call_once(once, [] {
+    const Made<const InstanceApi*> api = instanceApi(); // logs why where there is none
+    if (api) {
+      for (std::shared_ptr<VulkanDevice>& device : listDevices(**api)) {
+        devices.push_back(std::move(device));
+      }
+    }
+  });
   return devices;
 }
 

@@ -1,9 +1,18 @@
 #include "workload/vulkan/vulkan_objects.h"
 
-namespace ventaro::gpu::vulkan {
+#include <algorithm>
 
-std::unique_ptr<Block> Block::make(std::shared_ptr<Context> context, std::uint64_t length,
-                                   Kind kind, std::string& why) {
+namespace ventaro::gpu::vulkan {
+namespace {
+
+// The least memory a block takes: drivers hand out memory in large pages, and an allocation
+// smaller than this (the counter of a comparison, a few read-back values) is all overhead.
+constexpr VkDeviceSize smallestAllocation = VkDeviceSize{256} * 1024;
+
+} // namespace
+
+Made<std::unique_ptr<Block>> Block::make(std::shared_ptr<Context> context, std::uint64_t length,
+                                         Kind kind) {
   std::unique_ptr<Block> block(new Block(std::move(context)));
   Context& c = *block->context_;
   const DeviceApi& vk = c.vk();
@@ -15,8 +24,7 @@ std::unique_ptr<Block> Block::make(std::shared_ptr<Context> context, std::uint64
   info.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
   if (auto failed = c.check(vk.vkCreateBuffer(c.device(), &info, nullptr, &block->buffer_),
                             "vkCreateBuffer")) {
-    why = *failed;
-    return nullptr;
+    return Why{*failed};
   }
   VkMemoryRequirements requirements{};
   vk.vkGetBufferMemoryRequirements(c.device(), block->buffer_, &requirements);
@@ -26,15 +34,14 @@ std::unique_ptr<Block> Block::make(std::shared_ptr<Context> context, std::uint64
           : c.memoryType(requirements.memoryTypeBits, VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT |
                                                           VK_MEMORY_PROPERTY_HOST_COHERENT_BIT);
   if (!type) {
-    why = "no memory type for the buffer";
-    return nullptr;
+    return Why{"no memory type for the buffer"};
   }
   VkMemoryAllocateInfo allocation{};
   allocation.sType = VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO;
-  allocation.allocationSize = requirements.size;
+  allocation.allocationSize = std::max(requirements.size, smallestAllocation);
   allocation.memoryTypeIndex = *type;
-  std::optional<std::string> failed = c.check(
-      vk.vkAllocateMemory(c.device(), &allocation, nullptr, &block->memory_), "vkAllocateMemory");
+  Failure failed = c.check(vk.vkAllocateMemory(c.device(), &allocation, nullptr, &block->memory_),
+                           "vkAllocateMemory");
   if (!failed) {
     failed = c.check(vk.vkBindBufferMemory(c.device(), block->buffer_, block->memory_, 0),
                      "vkBindBufferMemory");
@@ -45,8 +52,7 @@ std::unique_ptr<Block> Block::make(std::shared_ptr<Context> context, std::uint64
                 "vkMapMemory");
   }
   if (failed) {
-    why = *failed;
-    return nullptr;
+    return Why{*failed};
   }
   return block;
 }
@@ -62,12 +68,16 @@ Block::~Block() {
   }
 }
 
-bool VulkanBuffer::ensureSecond() {
-  if (!second_) {
-    std::string why;
-    second_ = Block::make(context_, length_, Block::Kind::device, why);
+Failure VulkanBuffer::ensureSecond() {
+  if (second_) {
+    return std::nullopt;
   }
-  return second_ != nullptr;
+  Made<std::unique_ptr<Block>> made = Block::make(context_, length_, Block::Kind::device);
+  if (!made) {
+    return made.failure();
+  }
+  second_ = std::move(*made);
+  return std::nullopt;
 }
 
 } // namespace ventaro::gpu::vulkan

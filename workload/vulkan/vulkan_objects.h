@@ -17,9 +17,9 @@ namespace ventaro::gpu::vulkan {
 class Block {
 public:
   enum class Kind { device, host };
-  /// Null, with the reason in `why`, when the device refuses the buffer or its memory.
-  static std::unique_ptr<Block> make(std::shared_ptr<Context> context, std::uint64_t length,
-                                     Kind kind, std::string& why);
+  /// The reason when the device refuses the buffer or its memory.
+  static Made<std::unique_ptr<Block>> make(std::shared_ptr<Context> context, std::uint64_t length,
+                                           Kind kind);
   Block(const Block&) = delete;
   Block& operator=(const Block&) = delete;
   ~Block();
@@ -50,8 +50,8 @@ public:
   VkBuffer storage() const { return storage_->handle(); }
   /// The second block; VK_NULL_HANDLE until ensureSecond() has made it.
   VkBuffer second() const { return second_ ? second_->handle() : VK_NULL_HANDLE; }
-  /// Makes the second block if there is none yet. False when it cannot be made.
-  bool ensureSecond();
+  /// Makes the second block if there is none yet; why not when it cannot be made.
+  Failure ensureSecond();
 
 private:
   std::shared_ptr<Context> context_;

@@ -19,8 +19,8 @@ GemmSpecialization::GemmSpecialization(const GemmTiles& tiles, bool aligned) {
            values_.data()};
 }
 
-std::optional<std::string> buildLayouts(const DeviceApi& api, VkDevice device,
-                                        PipelineLayouts& layouts, const ResultReason& check) {
+Failure buildLayouts(const DeviceApi& api, VkDevice device, PipelineLayouts& layouts,
+                     const ResultReason& check) {
   std::array<VkDescriptorSetLayoutBinding, 3> bindings{};
   for (std::uint32_t i = 0; i < bindings.size(); ++i) {
     bindings[i].binding = i;
@@ -57,10 +57,10 @@ void destroyLayouts(const DeviceApi& api, VkDevice device, PipelineLayouts& layo
   layouts = {};
 }
 
-std::optional<std::string>
-buildPipeline(const DeviceApi& api, VkDevice device, VkPipelineLayout layout,
-              std::span<const std::uint32_t> code, const VkSpecializationInfo* specialization,
-              VkPipelineCreateFlags flags, VkPipeline& pipeline, const ResultReason& check) {
+Failure buildPipeline(const DeviceApi& api, VkDevice device, VkPipelineLayout layout,
+                      std::span<const std::uint32_t> code,
+                      const VkSpecializationInfo* specialization, VkPipelineCreateFlags flags,
+                      VkPipeline& pipeline, const ResultReason& check) {
   VkShaderModuleCreateInfo moduleInfo{};
   moduleInfo.sType = VK_STRUCTURE_TYPE_SHADER_MODULE_CREATE_INFO;
   moduleInfo.codeSize = code.size_bytes();
@@ -79,17 +79,16 @@ buildPipeline(const DeviceApi& api, VkDevice device, VkPipelineLayout layout,
   info.stage.pName = "main";
   info.stage.pSpecializationInfo = specialization;
   info.layout = layout;
-  std::optional<std::string> failed =
+  Failure failed =
       check(api.vkCreateComputePipelines(device, VK_NULL_HANDLE, 1, &info, nullptr, &pipeline),
             "vkCreateComputePipelines");
   api.vkDestroyShaderModule(device, module, nullptr);
   return failed;
 }
 
-std::optional<std::string> buildGemmPipeline(const DeviceApi& api, VkDevice device,
-                                             VkPipelineLayout layout, const GemmTiles& tiles,
-                                             bool aligned, VkPipelineCreateFlags flags,
-                                             VkPipeline& pipeline, const ResultReason& check) {
+Failure buildGemmPipeline(const DeviceApi& api, VkDevice device, VkPipelineLayout layout,
+                          const GemmTiles& tiles, bool aligned, VkPipelineCreateFlags flags,
+                          VkPipeline& pipeline, const ResultReason& check) {
   const GemmSpecialization specialization(tiles, aligned);
   return buildPipeline(api, device, layout, sgemmShader(), specialization.info(), flags, pipeline,
                        check);

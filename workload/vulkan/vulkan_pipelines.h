@@ -5,6 +5,7 @@
 // backend's Context builds its kernels with it, and so does the bench's shader report, which
 // asks the compiler for its statistics through the creation flags.
 
+#include "workload/vulkan/failure.h"
 #include "workload/vulkan/gemm_tiles.h"
 #include "workload/vulkan/shaders/sgemm_constants.h"
 #include "workload/vulkan/vulkan_api.h"
@@ -23,7 +24,7 @@ inline constexpr std::uint32_t maxPushWords = 8;
 
 /// Turns a result into a failure reason (none for VK_SUCCESS); `failure` by default, the
 /// Context's own where a lost device must be noted.
-using ResultReason = std::function<std::optional<std::string>(VkResult, const char*)>;
+using ResultReason = std::function<Failure(VkResult, const char*)>;
 
 /// The descriptor-set and pipeline layouts every kernel shares: three storage buffers at
 /// bindings 0 to 2 and maxPushWords of push constants.
@@ -53,27 +54,22 @@ private:
 
 /// Makes `layouts` on `device`; on failure, what was made is left in `layouts` for the
 /// caller to destroy, and the reason is returned.
-std::optional<std::string> buildLayouts(const DeviceApi& api, VkDevice device,
-                                        PipelineLayouts& layouts,
-                                        const ResultReason& check = failure);
+Failure buildLayouts(const DeviceApi& api, VkDevice device, PipelineLayouts& layouts,
+                     const ResultReason& check = failure);
 
 /// Destroys what `layouts` holds and clears it.
 void destroyLayouts(const DeviceApi& api, VkDevice device, PipelineLayouts& layouts);
 
 /// A compute pipeline of `code` (entry point "main") with `specialization` (may be null) and
 /// `flags`, into `pipeline`; the reason when it fails.
-std::optional<std::string> buildPipeline(const DeviceApi& api, VkDevice device,
-                                         VkPipelineLayout layout,
-                                         std::span<const std::uint32_t> code,
-                                         const VkSpecializationInfo* specialization,
-                                         VkPipelineCreateFlags flags, VkPipeline& pipeline,
-                                         const ResultReason& check = failure);
+Failure buildPipeline(const DeviceApi& api, VkDevice device, VkPipelineLayout layout,
+                      std::span<const std::uint32_t> code,
+                      const VkSpecializationInfo* specialization, VkPipelineCreateFlags flags,
+                      VkPipeline& pipeline, const ResultReason& check = failure);
 
 /// The multiplication pipeline for `tiles`, from the SPIR-V the backend embeds.
-std::optional<std::string> buildGemmPipeline(const DeviceApi& api, VkDevice device,
-                                             VkPipelineLayout layout, const GemmTiles& tiles,
-                                             bool aligned, VkPipelineCreateFlags flags,
-                                             VkPipeline& pipeline,
-                                             const ResultReason& check = failure);
+Failure buildGemmPipeline(const DeviceApi& api, VkDevice device, VkPipelineLayout layout,
+                          const GemmTiles& tiles, bool aligned, VkPipelineCreateFlags flags,
+                          VkPipeline& pipeline, const ResultReason& check = failure);
 
 } // namespace ventaro::gpu::vulkan

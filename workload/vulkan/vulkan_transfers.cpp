@@ -1,9 +1,12 @@
 // Copies between a matrix in device memory and the host, through a mapped host block.
 
+#define G_LOG_DOMAIN "ventaro"
+
 #include "workload/vulkan/vulkan_batch.h"
 #include "workload/vulkan/vulkan_device.h"
 
 #include <cstring>
+#include <glib.h>
 
 namespace ventaro::gpu::vulkan {
 namespace {
@@ -12,15 +15,18 @@ enum class Direction { toHost, toDevice };
 
 // Runs one copy between `matrix`'s storage and `host` over `regions` (offsets: source, then
 // destination, in the direction's order).
-std::optional<std::string> copy(const VulkanMatrix& matrix, const Block& host,
-                                std::span<const VkBufferCopy> regions, Direction direction) {
-  std::string why;
-  std::unique_ptr<Batch> batch = Batch::make(matrix.buffer().sharedContext(), why);
-  const std::optional<VkCommandBuffer> commands = batch ? batch->begin(false, why) : std::nullopt;
-  if (!commands) {
-    return why;
+Failure copy(const VulkanMatrix& matrix, const Block& host, std::span<const VkBufferCopy> regions,
+             Direction direction) {
+  Made<std::unique_ptr<Batch>> made = Batch::make(matrix.buffer().sharedContext());
+  if (!made) {
+    return made.failure();
   }
-  const DeviceApi& vk = batch->context().vk();
+  Batch& batch = **made;
+  const Made<VkCommandBuffer> commands = batch.begin(false);
+  if (!commands) {
+    return commands.failure();
+  }
+  const DeviceApi& vk = batch.context().vk();
   VkBuffer device = matrix.buffer().storage();
   if (direction == Direction::toHost) {
     vk.vkCmdCopyBuffer(*commands, device, host.handle(), static_cast<std::uint32_t>(regions.size()),
@@ -30,7 +36,20 @@ std::optional<std::string> copy(const VulkanMatrix& matrix, const Block& host,
     vk.vkCmdCopyBuffer(*commands, host.handle(), device, static_cast<std::uint32_t>(regions.size()),
                        regions.data());
   }
-  return batch->runAlone(*commands);
+  return batch.runAlone(*commands);
+}
+
+// A host block of `bytes` for a transfer of `matrix`, mapped.
+Made<std::unique_ptr<Block>> hostBlock(const VulkanMatrix& matrix, std::uint64_t bytes) {
+  return Block::make(matrix.buffer().sharedContext(), bytes, Block::Kind::host);
+}
+
+// For the helpers that answer only whether they worked: the reason goes to the debug log.
+bool logged(const Failure& failed) {
+  if (failed) {
+    g_debug("Vulkan transfer: %s", failed->c_str());
+  }
+  return failed.has_value();
 }
 
 // One region per row: each row of the matrix to its place in a packed host copy.
@@ -49,17 +68,15 @@ std::vector<VkBufferCopy> rowRegions(const VulkanMatrix& matrix, Direction direc
 
 } // namespace
 
-std::optional<std::vector<float>> readPositions(const VulkanMatrix& matrix,
-                                                std::span<const ElementPosition> positions,
-                                                std::string& why) {
+Made<std::vector<float>> readPositions(const VulkanMatrix& matrix,
+                                       std::span<const ElementPosition> positions) {
   std::vector<float> values(positions.size());
   if (positions.empty()) {
     return values;
   }
-  std::unique_ptr<Block> host = Block::make(matrix.buffer().sharedContext(),
-                                            values.size() * sizeof(float), Block::Kind::host, why);
+  Made<std::unique_ptr<Block>> host = hostBlock(matrix, values.size() * sizeof(float));
   if (!host) {
-    return std::nullopt;
+    return Why{host.why()};
   }
   std::vector<VkBufferCopy> regions;
   regions.reserve(positions.size());
@@ -69,11 +86,10 @@ std::optional<std::vector<float>> readPositions(const VulkanMatrix& matrix,
                            sizeof(float) * static_cast<std::uint64_t>(column),
                        i * sizeof(float), sizeof(float)});
   }
-  if (auto failed = copy(matrix, *host, regions, Direction::toHost)) {
-    why = *failed;
-    return std::nullopt;
+  if (auto failed = copy(matrix, **host, regions, Direction::toHost)) {
+    return Why{*failed};
   }
-  std::memcpy(values.data(), host->mapped(), values.size() * sizeof(float));
+  std::memcpy(values.data(), (*host)->mapped(), values.size() * sizeof(float));
   return values;
 }
 
@@ -84,13 +100,12 @@ std::vector<float> readMatrix(const Matrix& matrix) {
   }
   const MatrixDescriptor& layout = own->descriptor();
   std::vector<float> elements(static_cast<std::size_t>(layout.rows * layout.columns));
-  std::string why;
-  std::unique_ptr<Block> host = Block::make(
-      own->buffer().sharedContext(), elements.size() * sizeof(float), Block::Kind::host, why);
-  if (!host || copy(*own, *host, rowRegions(*own, Direction::toHost), Direction::toHost)) {
+  Made<std::unique_ptr<Block>> host = hostBlock(*own, elements.size() * sizeof(float));
+  if (logged(host.failure()) ||
+      logged(copy(*own, **host, rowRegions(*own, Direction::toHost), Direction::toHost))) {
     return {};
   }
-  std::memcpy(elements.data(), host->mapped(), elements.size() * sizeof(float));
+  std::memcpy(elements.data(), (*host)->mapped(), elements.size() * sizeof(float));
   return elements;
 }
 
@@ -100,14 +115,12 @@ bool writeMatrix(Matrix& matrix, std::span<const float> elements) {
                                                                     own->descriptor().columns)) {
     return false;
   }
-  std::string why;
-  std::unique_ptr<Block> host =
-      Block::make(own->buffer().sharedContext(), elements.size_bytes(), Block::Kind::host, why);
-  if (!host) {
+  Made<std::unique_ptr<Block>> host = hostBlock(*own, elements.size_bytes());
+  if (logged(host.failure())) {
     return false;
   }
-  std::memcpy(host->mapped(), elements.data(), elements.size_bytes());
-  return !copy(*own, *host, rowRegions(*own, Direction::toDevice), Direction::toDevice);
+  std::memcpy((*host)->mapped(), elements.data(), elements.size_bytes());
+  return !logged(copy(*own, **host, rowRegions(*own, Direction::toDevice), Direction::toDevice));
 }
 
 } // namespace ventaro::gpu::vulkan
