@@ -33,6 +33,9 @@ struct AppServices {
   /// Handed to the workload run: follows a fan-reset run (see fan_reset_report.h); may be
   /// empty.
   FanResetFollower followFanReset;
+  /// Ends a fan-reset check under way at once, with what it has read (see followFanReset);
+  /// does nothing where none is. May be empty.
+  std::function<void()> interruptFanReset;
   /// One pass over the fans (with `everyFan`, all of them), for `--check-fans`.
   std::function<FanReading(bool everyFan)> readFans;
   /// The CPU device, made when asked for (it is not among the platform's GPUs).

@@ -93,12 +93,22 @@ std::vector<FanRuleTerm> fanRuleTerms(const FanReading& reading) {
       nameTerm(fan0, "PCI"),
       equalTerm(fan0, "minimum", fan0.minimum, 800),
       equalTerm(fan0, "maximum", fan0.maximum, 4500),
-      {"fan 0 current " + shown(fan0.current) + " is more than 1000",
-       fan0.current.value_or(0) > 1000},
+      {"fan 0 current " + shown(fan0.current) + " is more than " + std::to_string(kStuckFanSpeed),
+       fan0.current.value_or(0) > kStuckFanSpeed},
       nameTerm(fan1, "PS"),
       equalTerm(fan1, "minimum", fan1.minimum, 600),
       equalTerm(fan1, "maximum", fan1.maximum, 2800),
   };
+}
+
+bool readInFull(const FanReading& reading) {
+  if (reading.openFailure || !reading.count || reading.fans.size() < 2) {
+    return false;
+  }
+  const FanValues& fan0 = reading.fans[0];
+  const FanValues& fan1 = reading.fans[1];
+  return fan0.name && fan0.minimum && fan0.maximum && fan0.current && fan1.name && fan1.minimum &&
+         fan1.maximum;
 }
 
 bool fansAreStuck(const FanReading& reading) {

@@ -15,6 +15,9 @@
 
 namespace ventaro {
 
+/// Fan 0 runs faster than this (rpm) when its fans are stuck.
+inline constexpr std::int64_t kStuckFanSpeed = 1000;
+
 /// One fan as read; a value whose read failed is empty.
 struct FanValues {
   std::int64_t index = 0;
@@ -47,6 +50,9 @@ FanReading readFans(bool everyFan = false);
 /// The eight terms in the order the rule tests them; a value not read counts as 0 or the empty
 /// name. Empty when the connection could not be opened.
 std::vector<FanRuleTerm> fanRuleTerms(const FanReading& reading);
+
+/// Whether the connection opened and every value the rule tests was read.
+bool readInFull(const FanReading& reading);
 
 /// Whether every term holds (false when the connection could not be opened).
 bool fansAreStuck(const FanReading& reading);

@@ -10,16 +10,17 @@
 namespace ventaro {
 namespace {
 
-// A reading that says something about the fans: the SMC opened and fan 0's speed was read.
-bool readable(const FanReading& reading) {
-  return !reading.openFailure && !reading.fans.empty() && reading.fans[0].current.has_value();
+// Fan 0's speed as read, where the SMC opened and the read succeeded.
+std::optional<std::int64_t> fanZeroSpeed(const FanReading& reading) {
+  if (reading.openFailure || reading.fans.empty()) {
+    return std::nullopt;
+  }
+  return reading.fans[0].current;
 }
 
 std::string speed(const std::optional<FanReading>& reading) {
-  if (!reading || reading->fans.empty() || !reading->fans[0].current) {
-    return "?";
-  }
-  return std::to_string(*reading->fans[0].current);
+  const std::optional<std::int64_t> rpm = reading ? fanZeroSpeed(*reading) : std::nullopt;
+  return rpm ? std::to_string(*rpm) : "?";
 }
 
 struct Follow {
@@ -30,30 +31,40 @@ struct Follow {
   std::function<void(const RunReport&)> end;
   std::ostream* err = nullptr;
   int rereadsLeft = kFanResetRereads;
-  bool everReadable = false;
+  bool stillHigh = false; // fan 0 was read above the stuck speed
+  bool ended = false;
 };
 
-void finish(const std::shared_ptr<Follow>& follow, FanResetResult result) {
-  follow->check.result = result;
-  *follow->err << fanResetLine(follow->check);
-  follow->err->flush();
-  follow->report.fanReset = follow->check;
-  follow->end(follow->report);
+void finish(Follow& follow, FanResetResult result) {
+  follow.ended = true;
+  follow.check.result = result;
+  *follow.err << fanResetLine(follow.check);
+  follow.err->flush();
+  follow.report.fanReset = follow.check;
+  follow.end(follow.report);
 }
 
 void readAgain(const std::shared_ptr<Follow>& follow) {
-  const FanReading reading = follow->read();
-  follow->everReadable = follow->everReadable || readable(reading);
-  // An unreadable reading does not replace a readable one: it says nothing about the fans.
-  if (readable(reading) || !follow->check.after || !readable(*follow->check.after)) {
-    follow->check.after = reading;
-  }
-  if (readable(reading) && !fansAreStuck(reading)) {
-    finish(follow, FanResetResult::worked);
+  if (follow->ended) {
     return;
   }
+  FanReading reading = follow->read();
+  const std::optional<std::int64_t> rpm = fanZeroSpeed(reading);
+  if (rpm && *rpm <= kStuckFanSpeed && readInFull(reading)) {
+    follow->check.after = std::move(reading);
+    finish(*follow, FanResetResult::worked);
+    return;
+  }
+  // A reading that shows fan 0 high is kept over any that does not: a failed read says nothing
+  // about the fans, and a low speed beside a failed read proves nothing.
+  if (rpm && *rpm > kStuckFanSpeed) {
+    follow->stillHigh = true;
+    follow->check.after = std::move(reading);
+  } else if (!follow->stillHigh) {
+    follow->check.after = std::move(reading);
+  }
   if (follow->rereadsLeft == 0) {
-    finish(follow, follow->everReadable ? FanResetResult::didNotHelp : FanResetResult::notChecked);
+    finish(*follow, follow->stillHigh ? FanResetResult::didNotHelp : FanResetResult::notChecked);
     return;
   }
   --follow->rereadsLeft;
@@ -78,7 +89,8 @@ std::string fanResetLine(const FanResetCheck& check) {
   if (!check.after) {
     return "";
   }
-  const char* verdict = "not checked, the fans could not be read";
+  const char* verdict =
+      check.interrupted ? "not checked, interrupted" : "not checked, the fans could not be read";
   if (check.result == FanResetResult::worked) {
     verdict = "worked";
   } else if (check.result == FanResetResult::didNotHelp) {
@@ -93,23 +105,30 @@ std::string fanResetLine(const FanResetCheck& check) {
          speed(check.before) + " → " + speed(check.after) + " rpm\n";
 }
 
-void followFanReset(Application& application, std::function<FanReading()> read, FanReading before,
-                    RunReport report, std::function<void(const RunReport&)> end,
-                    std::ostream& err) {
+std::function<void()> followFanReset(Application& application, std::function<FanReading()> read,
+                                     FanReading before, RunReport report,
+                                     std::function<void(const RunReport&)> end, std::ostream& err) {
   auto follow = std::make_shared<Follow>();
   follow->application = &application;
   follow->read = std::move(read);
   follow->check.before = std::move(before);
   follow->end = std::move(end);
   follow->err = &err;
-  if (report.outcome.failed()) {
-    follow->report = std::move(report);
+  follow->report = std::move(report);
+  if (follow->report.outcome.failed()) {
+    follow->ended = true;
     follow->report.fanReset = follow->check;
     follow->end(follow->report);
-    return;
+    return [] {};
   }
-  follow->report = std::move(report);
   readAgain(follow);
+  // Weak: the pending reread owns the following; once it has ended nothing is kept.
+  return [weak = std::weak_ptr<Follow>(follow)] {
+    if (const std::shared_ptr<Follow> follow = weak.lock(); follow && !follow->ended) {
+      follow->check.interrupted = true;
+      finish(*follow, FanResetResult::notChecked);
+    }
+  };
 }
 
 } // namespace ventaro

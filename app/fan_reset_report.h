@@ -1,7 +1,7 @@
 #pragma once
 
 // After the fan-reset load of a login start: read the fans again, once a second for up to ten
-// seconds, until the stuck-fan rule stops holding, and say in one line on standard error (the
+// seconds, until fan 0 is read below the stuck speed, and say in one line on standard error (the
 // journal of the login unit keeps it) whether the reset worked. No notice, no exit status: a
 // reset that did not help is not a failed load.
 
@@ -24,6 +24,7 @@ struct FanResetCheck {
   FanResetResult result = FanResetResult::notChecked;
   FanReading before;
   std::optional<FanReading> after; // empty when the fans were not read again
+  bool interrupted = false;        // a termination signal ended the check before it decided
 };
 
 /// Reads after the first one, a second apart: the wait for the fans is ten seconds at most.
@@ -38,11 +39,15 @@ const char* fanResetName(FanResetResult result);
 std::string fanResetLine(const FanResetCheck& check);
 
 /// Follows a fan-reset run: when its load ran, reads the fans with `read` at once and then
-/// through `application`'s timers, once a second, until the rule stops holding or the rereads
-/// are spent; writes the line on `err`; then hands `report`, with the check, to `end`. A
-/// reading counts only when the SMC opened and fan 0's speed could be read; when none did, the
-/// reset is not checked.
-void followFanReset(Application& application, std::function<FanReading()> read, FanReading before,
-                    RunReport report, std::function<void(const RunReport&)> end, std::ostream& err);
+/// through `application`'s timers, once a second, until fan 0 is read at or below
+/// kStuckFanSpeed or the rereads are spent; writes the line on `err`; then hands `report`, with
+/// the check, to `end`. The reset worked only where a reading in full (readInFull) shows fan 0
+/// down; a reading with a failed value never does. Where fan 0 was read above the speed it did
+/// not help; where fan 0 could not be read, or only in readings that failed elsewhere, it is not
+/// checked. Returns what ends the following at once, not checked and interrupted, with the
+/// fans read so far (it does nothing once the following has ended).
+std::function<void()> followFanReset(Application& application, std::function<FanReading()> read,
+                                     FanReading before, RunReport report,
+                                     std::function<void(const RunReport&)> end, std::ostream& err);
 
 } // namespace ventaro

@@ -4,6 +4,9 @@
 #include "app/sensors_command.h"
 #include "platform/display_text.h"
 
+#include <array>
+#include <cmath>
+#include <cstdio>
 #include <json-glib/json-glib.h>
 #include <limits>
 #include <optional>
@@ -64,6 +67,28 @@ public:
     json_builder_add_boolean_value(builder_, value ? TRUE : FALSE);
     return *this;
   }
+  /// A number written with at most `places` decimals (at least one): json-glib writes every
+  /// double with seventeen digits, so that 318.15 would read 318.14999999999998. It goes in as a
+  /// string marked with a control character, which no other string holds (displayText blanks
+  /// them all), and text() takes the quotes and the mark away.
+  JsonWriter& decimal(const char* name, const std::optional<double>& value, int places) {
+    if (!value || !std::isfinite(*value)) {
+      return member(name, std::optional<std::string>());
+    }
+    std::array<char, 64> buffer{};
+    std::snprintf(buffer.data(), buffer.size(), "%.*f", places, *value);
+    std::string number = buffer.data();
+    number.erase(number.find_last_not_of('0') + 1);
+    if (number.back() == '.') {
+      number += '0';
+    }
+    if (number == "-0.0") {
+      number = "0.0";
+    }
+    key(name);
+    json_builder_add_string_value(builder_, (kNumberMark + number).c_str());
+    return *this;
+  }
   template <typename Value>
   JsonWriter& member(const char* name, const std::optional<Value>& value) {
     if (value) {
@@ -81,12 +106,21 @@ public:
     gchar* data = json_generator_to_data(generator, nullptr);
     std::string result = std::string(data) + "\n";
     g_free(data);
+    // "\u0001318.15" (the string that decimal() made) becomes 318.15.
+    const std::string marked = "\"\\u0001";
+    for (std::size_t at = result.find(marked); at != std::string::npos;
+         at = result.find(marked, at)) {
+      result.erase(result.find('"', at + marked.size()), 1);
+      result.erase(at, marked.size());
+    }
     g_object_unref(generator);
     json_node_unref(root);
     return result;
   }
 
 private:
+  static constexpr const char* kNumberMark = "\x01";
+
   void key(const char* name) {
     if (name != nullptr) {
       json_builder_set_member_name(builder_, name);
@@ -252,7 +286,7 @@ std::string sensorsJson(const SensorsReading& reading) {
     json.beginObject()
         .member("name", sensor.name)
         .member("key", fourCharCodeBytes(sensor.code))
-        .member(unitName(reading.unit), sensor.value)
+        .decimal(unitName(reading.unit), sensor.value, 2)
         .member("read_ok", sensor.value.has_value())
         .endObject();
   }

@@ -9,6 +9,7 @@
 
 #include <iostream>
 #include <memory>
+#include <utility>
 
 namespace ventaro {
 
@@ -30,11 +31,18 @@ AppServices systemAppServices(Application& application, bool launchedAsLoginItem
     *checked = readFans();
     return fansAreStuck(*checked);
   };
-  services.followFanReset = [&application, checked](RunReport report,
-                                                    std::function<void(const RunReport&)> end) {
-    followFanReset(
+  // What ends the check under way, kept where a termination signal can reach it.
+  auto interrupt = std::make_shared<std::function<void()>>();
+  services.followFanReset = [&application, checked, interrupt](
+                                RunReport report, std::function<void(const RunReport&)> end) {
+    *interrupt = followFanReset(
         application, [] { return readFans(); }, *checked, std::move(report), std::move(end),
         std::cerr);
+  };
+  services.interruptFanReset = [interrupt] {
+    if (const std::function<void()> now = std::exchange(*interrupt, {})) {
+      now();
+    }
   };
   services.readFans = readFans;
   services.makeCpuDevice = [] { return std::make_shared<gpu::cpu::CpuDevice>(); };

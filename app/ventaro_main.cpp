@@ -129,16 +129,21 @@ int runStart(const std::string& programName, const CommandLine& commandLine,
   };
   services.reportRun = [output](const RunReport& report) { output.finished(report); };
   // A signal ends the start through the main loop: a start notice already posted is withdrawn
-  // first, and the process exits with 128 + the signal's number. A centre not made yet has
-  // posted nothing, and the bus is not reached for it.
+  // first, a fan-reset check under way reports what it has read, and the process exits with
+  // 128 + the signal's number. A centre not made yet has posted nothing, and the bus is not
+  // reached for it.
   const std::shared_ptr<NotificationCenter> center = services.notificationCenter;
-  application.watchTerminationSignals([&application, center](int /*number*/) {
-    const auto* onFirstUse = dynamic_cast<const NotificationCenterOnFirstUse*>(center.get());
-    if (onFirstUse == nullptr || onFirstUse->made()) {
-      center->removeDeliveredNotifications({kStartNoticeIdentifier});
-    }
-    application.terminate(nullptr);
-  });
+  application.watchTerminationSignals(
+      [&application, center, interruptFanReset = services.interruptFanReset](int /*number*/) {
+        const auto* onFirstUse = dynamic_cast<const NotificationCenterOnFirstUse*>(center.get());
+        if (onFirstUse == nullptr || onFirstUse->made()) {
+          center->removeDeliveredNotifications({kStartNoticeIdentifier});
+        }
+        if (interruptFanReset) {
+          interruptFanReset();
+        }
+        application.terminate(nullptr);
+      });
   auto delegate = std::make_shared<AppDelegate>(std::move(services));
   return application.run(*delegate);
 }

@@ -145,6 +145,12 @@ void PendingCall::cancel() {
   }
 }
 
+bool PendingCall::answered() {
+  while (!state_->finished && g_main_context_iteration(context_.get(), FALSE)) {
+  }
+  return state_->finished;
+}
+
 Reply PendingCall::wait(std::int64_t deadline) {
   while (!state_->finished && g_main_context_iteration(context_.get(), FALSE)) {
   }

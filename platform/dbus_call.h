@@ -56,6 +56,8 @@ public:
   PendingCall(const PendingCall&) = delete;
   PendingCall& operator=(const PendingCall&) = delete;
 
+  /// Whether the answer (or the call's failure) has come; takes what has arrived, never waits.
+  bool answered();
   /// The answer; waits for it until `deadline` (g_get_monotonic_time() microseconds) at most.
   /// An answer that has already arrived is taken even after the deadline; none is `noAnswer`.
   Reply wait(std::int64_t deadline);

@@ -21,6 +21,8 @@ constexpr const char* kAppIcon = "ventaro";
 // The freedesktop sound theme's name for an arriving message: the usual notice sound.
 constexpr const char* kDefaultSound = "message-new-instant";
 constexpr gint32 kServerDecidesExpiry = -1;
+// How often the main loop looks for the answer to a notice posted without waiting.
+constexpr guint kPendingPollMilliseconds = 20;
 
 GVariant* notifyArguments(std::uint32_t replacesId, const NotificationContent& content) {
   GVariantBuilder hints;
@@ -45,6 +47,12 @@ DbusNotificationCenter::DbusNotificationCenter(gio::ConnectionPtr connection, No
                                                std::chrono::milliseconds callTimeout)
     : connection_(std::move(connection)), store_(std::move(store)), terminal_(terminal),
       timeout_(callTimeout) {}
+
+DbusNotificationCenter::~DbusNotificationCenter() {
+  if (pendingPoll_ != 0) {
+    g_source_remove(pendingPoll_);
+  }
+}
 
 bool DbusNotificationCenter::serverReachable(GDBusConnection* connection,
                                              std::chrono::milliseconds timeout) {
@@ -170,9 +178,29 @@ void DbusNotificationCenter::addWithoutWaiting(const std::string& identifier,
       std::make_unique<dbus::PendingCall>(connection_.get(), kServer, "Notify",
                                           notifyArguments(*replacesId, content),
                                           G_VARIANT_TYPE("(u)"))});
+  pendingPoll_ =
+      g_timeout_add(kPendingPollMilliseconds, &DbusNotificationCenter::onPendingPoll, this);
+}
+
+int DbusNotificationCenter::onPendingPoll(void* self) {
+  auto* center = static_cast<DbusNotificationCenter*>(self);
+  if (!center->pending_ || center->pending_->call->answered()) {
+    center->pendingPoll_ = 0;
+    center->settle();
+    return G_SOURCE_REMOVE;
+  }
+  if (g_get_monotonic_time() >= center->pending_->deadline) {
+    center->pendingPoll_ = 0;
+    return G_SOURCE_REMOVE; // no answer in time: the next call says so
+  }
+  return G_SOURCE_CONTINUE;
 }
 
 void DbusNotificationCenter::settle() {
+  if (pendingPoll_ != 0) {
+    g_source_remove(pendingPoll_);
+    pendingPoll_ = 0;
+  }
   if (!pending_) {
     return;
   }

@@ -32,13 +32,17 @@ inline constexpr std::chrono::milliseconds kNotificationCallTimeout{3000};
 /// withdrawn, so that a hung server costs one timeout, not one per call. What this process
 /// posted it withdraws from memory, even where the store could not keep the id.
 ///
-/// A notice posted without waiting has its answer taken at the next call on the centre: then
-/// it waits at most until the call timeout after posting, and an answer that came later but
-/// before that call is still used.
+/// A notice posted without waiting has its answer taken as soon as it comes, from the default
+/// main context's loop, so that its id is kept even if the process is killed before its next
+/// call; the next call on the centre takes it at the latest, waiting at most until the call
+/// timeout after posting (an answer that came later but before that call is still used).
 class DbusNotificationCenter final : public NotificationCenter {
 public:
   DbusNotificationCenter(gio::ConnectionPtr connection, NoticeIdStore store, std::ostream& terminal,
                          std::chrono::milliseconds callTimeout = kNotificationCallTimeout);
+  ~DbusNotificationCenter() override;
+  DbusNotificationCenter(const DbusNotificationCenter&) = delete;
+  DbusNotificationCenter& operator=(const DbusNotificationCenter&) = delete;
 
   /// Whether a notification server owns its name on this bus, or the bus can start one.
   static bool serverReachable(GDBusConnection* connection, std::chrono::milliseconds timeout);
@@ -60,6 +64,8 @@ private:
 
   /// Takes the answer of a notice posted without waiting, if one is outstanding.
   void settle();
+  /// From the main loop: takes that answer once it has come.
+  static int onPendingPoll(void* self);
   /// Before a new notice: settles an earlier answer, then gives the id the notice replaces, or
   /// nothing when the server is hung and the notice has gone to the terminal instead.
   std::optional<std::uint32_t> prepareNotice(const std::string& identifier,
@@ -85,6 +91,7 @@ private:
   bool serverHung_ = false;
   std::map<std::string, SavedNotice> posted_;
   std::optional<PendingNotice> pending_;
+  unsigned pendingPoll_ = 0; // the main loop's source that looks for the answer
 };
 
 } // namespace ventaro

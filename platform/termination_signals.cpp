@@ -2,106 +2,125 @@
 
 #include "platform/termination_signals.h"
 
-#include <csignal>
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
 #include <glib-unix.h>
-#include <system_error>
 #include <unistd.h>
 
 namespace ventaro {
+namespace {
+
+constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
+
+// The handler's whole state in one word, so that it changes in one atomic step: the number of
+// the first signal in the low byte, and whether blocking work is under way.
+constexpr int kNumberMask = 0xff;
+constexpr int kBlocking = 0x100;
+// Process-wide: a signal handler is given nothing but the signal's number.
+std::atomic<int> state{0};
+std::atomic<int> writeEnd{-1};
+static_assert(std::atomic<int>::is_always_lock_free, "the handler may only use lock-free atomics");
+
+// Async-signal-safe: atomics, write(2) and _exit(2) only.
+void onSignal(int number) {
+  const int savedErrno = errno;
+  int now = state.load();
+  while (true) {
+    if ((now & kBlocking) != 0) {
+      // The main loop cannot take it before the blocking work ends, which may be hours away.
+      ::_exit(128 + number);
+    }
+    if ((now & kNumberMask) != 0) {
+      break; // only the first one counts
+    }
+    if (state.compare_exchange_weak(now, now | number)) {
+      const char byte = 1;
+      [[maybe_unused]] const ssize_t written = ::write(writeEnd.load(), &byte, 1);
+      break;
+    }
+  }
+  errno = savedErrno;
+}
+
+} // namespace
 
 TerminationSignals::TerminationSignals(std::function<void(int)> onSignal)
-    : watches_{Watch{this, SIGINT}, Watch{this, SIGTERM}, Watch{this, SIGHUP}},
-      handler_(std::move(onSignal)), context_(g_main_context_new()),
-      loop_(g_main_loop_new(context_, FALSE)) {
-  // The sources are made here, before the constructor returns, so that no signal that comes
-  // later finds the default action in place.
-  for (Watch& watch : watches_) {
-    GSource* source = g_unix_signal_source_new(watch.number);
-    g_source_set_callback(source, &TerminationSignals::onSignal, &watch, nullptr);
-    g_source_attach(source, context_);
-    g_source_unref(source);
+    : handler_(std::move(onSignal)) {
+  state.store(0);
+  if (::pipe2(pipe_.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
+    g_debug("no pipe to watch for termination signals: %s", g_strerror(errno));
+    pipe_ = {-1, -1};
+    return;
   }
-  try {
-    thread_ = std::thread([this] { watch(); });
-  } catch (const std::system_error& error) {
-    g_debug("no thread to watch for termination signals: %s", error.what());
-    g_main_loop_unref(loop_);
-    g_main_context_unref(context_); // the sources go with it, and the default actions return
-    loop_ = nullptr;
-    context_ = nullptr;
+  writeEnd.store(pipe_[1]);
+  // The main loop's source exists before the handler, so that no signal finds nothing to wake.
+  source_ = g_unix_fd_add(
+      pipe_[0], G_IO_IN,
+      [](int fd, GIOCondition condition, gpointer self) -> gboolean {
+        return TerminationSignals::onReadable(fd, condition, self);
+      },
+      this);
+  struct sigaction action {};
+  action.sa_handler = &ventaro::onSignal;
+  sigemptyset(&action.sa_mask);
+  for (const int number : kSignals) {
+    sigaddset(&action.sa_mask, number);
   }
+  action.sa_flags = SA_RESTART;
+  for (std::size_t i = 0; i < kSignals.size(); ++i) {
+    ::sigaction(kSignals.at(i), &action, &previous_.at(i));
+  }
+  installed_ = true;
 }
 
 TerminationSignals::~TerminationSignals() {
-  if (thread_.joinable()) {
-    g_main_context_invoke(
-        context_,
-        [](gpointer loop) {
-          g_main_loop_quit(static_cast<GMainLoop*>(loop));
-          return G_SOURCE_REMOVE;
-        },
-        loop_);
-    thread_.join();
-    g_main_loop_unref(loop_);
-    g_main_context_unref(context_);
+  if (installed_) {
+    for (std::size_t i = 0; i < kSignals.size(); ++i) {
+      ::sigaction(kSignals.at(i), &previous_.at(i), nullptr);
+    }
   }
-  const std::lock_guard lock(mutex_);
-  if (mainLoopSource_ != 0) {
-    g_source_remove(mainLoopSource_);
+  if (source_ != 0) {
+    g_source_remove(source_);
   }
-}
-
-void TerminationSignals::watch() {
-  g_main_context_push_thread_default(context_);
-  g_main_loop_run(loop_);
-  g_main_context_pop_thread_default(context_);
+  writeEnd.store(-1);
+  for (const int fd : pipe_) {
+    if (fd >= 0) {
+      ::close(fd);
+    }
+  }
+  state.store(0);
 }
 
 int TerminationSignals::received() const {
-  const std::lock_guard lock(mutex_);
-  return received_;
+  return state.load() & kNumberMask;
 }
 
 bool TerminationSignals::beginBlockingWork() {
-  const std::lock_guard lock(mutex_);
-  blocking_ = received_ == 0;
-  return blocking_;
+  int now = state.load();
+  do {
+    if ((now & kNumberMask) != 0) {
+      return false;
+    }
+  } while (!state.compare_exchange_weak(now, now | kBlocking));
+  return true;
 }
 
 void TerminationSignals::endBlockingWork() {
-  const std::lock_guard lock(mutex_);
-  blocking_ = false;
-}
-
-// On the watching thread, from its main loop.
-int TerminationSignals::onSignal(void* data) {
-  const auto* watch = static_cast<const Watch*>(data);
-  TerminationSignals* self = watch->self;
-  const int number = watch->number;
-  const std::lock_guard lock(self->mutex_);
-  if (self->blocking_) {
-    // The main loop cannot take it before the blocking work ends, which may be hours away.
-    ::_exit(128 + number);
-  }
-  if (self->received_ == 0) {
-    self->received_ = number;
-    GSource* idle = g_idle_source_new();
-    g_source_set_callback(idle, &TerminationSignals::onSignalInMainLoop, self, nullptr);
-    self->mainLoopSource_ = g_source_attach(idle, nullptr);
-    g_source_unref(idle);
-  }
-  return G_SOURCE_CONTINUE;
+  state.fetch_and(~kBlocking);
 }
 
 // On the main thread, from the default main context.
-int TerminationSignals::onSignalInMainLoop(void* data) {
+int TerminationSignals::onReadable(int fd, unsigned /*condition*/, void* data) {
   auto* self = static_cast<TerminationSignals*>(data);
-  int number = 0;
-  {
-    const std::lock_guard lock(self->mutex_);
-    self->mainLoopSource_ = 0;
-    number = self->received_;
+  std::array<char, 16> drained{};
+  while (::read(fd, drained.data(), drained.size()) > 0) {
   }
+  const int number = self->received();
+  if (number == 0) {
+    return G_SOURCE_CONTINUE;
+  }
+  self->source_ = 0;
   self->handler_(number);
   return G_SOURCE_REMOVE;
 }

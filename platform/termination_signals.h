@@ -1,26 +1,24 @@
 #pragma once
 
-// SIGINT, SIGTERM and SIGHUP, watched on a thread of its own so that a signal is seen even
-// while the main thread is busy, and handed to the main loop when the main loop can take it.
+// SIGINT, SIGTERM and SIGHUP, caught by a handler that only notes the signal and writes one
+// byte into a pipe whose reading end the main loop watches. No thread is started for them:
+// GLib's own signal sources need its worker thread, and GLib ends the process with a core
+// dump where that thread cannot be made (a thread or address-space limit).
 
 #include <array>
+#include <csignal>
 #include <functional>
-#include <mutex>
-#include <thread>
-
-// GLib's own declarations, repeated so that this header does not pull in <glib.h>.
-using GMainContext = struct _GMainContext; // NOLINT(bugprone-reserved-identifier)
-using GMainLoop = struct _GMainLoop;       // NOLINT(bugprone-reserved-identifier)
 
 namespace ventaro {
 
 class TerminationSignals {
 public:
   /// Starts watching. The first signal runs `onSignal` with its number on the default main
-  /// context (from an idle source, never inside a signal handler); later ones are only noted.
-  /// Where no thread can be started the signals keep their default action.
+  /// context (from its main loop, never inside the signal handler); later ones are only noted.
+  /// Where no pipe can be made the signals keep their default action. One object at a time:
+  /// the handler is the process's.
   explicit TerminationSignals(std::function<void(int)> onSignal);
-  /// Stops watching: the signals get their default action back.
+  /// Stops watching: the signals get back the actions they had before.
   ~TerminationSignals();
   TerminationSignals(const TerminationSignals&) = delete;
   TerminationSignals& operator=(const TerminationSignals&) = delete;
@@ -33,24 +31,13 @@ public:
   void endBlockingWork();
 
 private:
-  static int onSignal(void* data);
-  static int onSignalInMainLoop(void* data);
-  void watch();
+  static int onReadable(int fd, unsigned condition, void* data);
 
-  struct Watch {
-    TerminationSignals* self;
-    int number;
-  };
-
-  std::array<Watch, 3> watches_;
   std::function<void(int)> handler_;
-  mutable std::mutex mutex_;
-  int received_ = 0;
-  bool blocking_ = false;
-  unsigned mainLoopSource_ = 0;
-  GMainContext* context_ = nullptr;
-  GMainLoop* loop_ = nullptr;
-  std::thread thread_;
+  std::array<int, 2> pipe_{-1, -1};
+  unsigned source_ = 0;
+  std::array<struct sigaction, 3> previous_{};
+  bool installed_ = false;
 };
 
 } // namespace ventaro

@@ -1,5 +1,7 @@
 #include "workload/default_device.h"
 
+#include "platform/display_text.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -25,11 +27,12 @@ bool holds(const std::vector<std::shared_ptr<Device>>& devices, const PciIdentit
                      [&](const auto& device) { return device && isDeviceOf(*device, gpu); });
 }
 
-// "0000:03:00.0 [1002:67df]".
+// "0000:03:00.0 [1002:67df]". The address is a folder name on the PCI bus, shown as display
+// text: it goes to a terminal.
 std::string addressAndIds(const PciIdentity& gpu) {
   std::array<char, 32> ids{};
   std::snprintf(ids.data(), ids.size(), " [%04x:%04x]", gpu.vendorId, gpu.deviceId);
-  return gpu.address + ids.data();
+  return displayText(gpu.address) + ids.data();
 }
 
 // What each backend made of the GPU, for the note.
@@ -85,7 +88,7 @@ DeviceChoice chooseDefaultDevice(std::span<const PciIdentity> gpus,
       }
     }
   }
-  const std::string name = nameOf ? nameOf(gpu) : std::string();
+  const std::string name = nameOf ? displayText(nameOf(gpu)) : std::string();
   return {nullptr, "the GPU " + addressAndIds(gpu) + (name.empty() ? "" : " " + name) +
                        " cannot be driven (" + whyUnused(gpu, backends) + "); " +
                        whatToInstall(gpu) + "; the load runs on the processor"};

@@ -29,7 +29,8 @@ struct DeviceChoice {
 /// The choice for the GPUs `gpus` (as the PCI bus lists them) and the backends `backends`
 /// (in order of preference). With no GPU: the processor, without a note, whatever the backends
 /// list (a processor-type device is never a default). With one or more: the first GPU, through
-/// the first backend whose usable devices hold it. `nameOf` names a GPU for the note (empty
+/// the first backend whose usable devices hold it. The note shows the GPU's address and name as
+/// display text. `nameOf` names a GPU for the note (empty
 /// where it is not known; may be empty itself). A backend's devices are listed only while no
 /// earlier backend has taken the GPU.
 DeviceChoice chooseDefaultDevice(std::span<const PciIdentity> gpus,

@@ -1,5 +1,6 @@
 #include "workload/pci_names.h"
 
+#include "platform/display_text.h"
 #include "platform/untrusted_file.h"
 
 #include <charconv>
@@ -32,18 +33,6 @@ std::optional<std::pair<std::uint32_t, std::string_view>> entry(std::string_view
   return std::pair{id, line.substr(6)};
 }
 
-// The database is a file of the system, yet a name goes to a terminal: control characters
-// become blanks.
-std::string printable(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-      c = ' ';
-    }
-  }
-  return out;
-}
-
 } // namespace
 
 std::string pciName(std::string_view database, std::uint32_t vendorId, std::uint32_t deviceId) {
@@ -64,11 +53,11 @@ std::string pciName(std::string_view database, std::uint32_t vendorId, std::uint
         break; // past the vendor's devices
       }
       if (const auto found = entry(line, 0); found && found->first == vendorId) {
-        vendor = printable(found->second);
+        vendor = displayText(found->second);
       }
     } else if (!vendor.empty()) {
       if (const auto found = entry(line, 1); found && found->first == deviceId) {
-        return vendor + " " + printable(found->second);
+        return vendor + " " + displayText(found->second);
       }
     }
   }

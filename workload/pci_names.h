@@ -13,8 +13,8 @@ namespace ventaro::gpu {
 inline constexpr const char* kPciIdsPath = "/usr/share/misc/pci.ids";
 
 /// The vendor's and the device's names for `vendorId`:`deviceId` in the database text
-/// `database` ("<vendor> <device>", the vendor alone where the device is not listed); empty
-/// when the vendor is not listed.
+/// `database` ("<vendor> <device>", the vendor alone where the device is not listed), as
+/// display text; empty when the vendor is not listed.
 std::string pciName(std::string_view database, std::uint32_t vendorId, std::uint32_t deviceId);
 
 /// The same from the database file at `path`, read only when it is a regular file of at most

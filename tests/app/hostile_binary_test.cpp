@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <gmock/gmock.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,8 +88,7 @@ TEST_F(HostileHome, AnIdDirectoryThatIsAFileALinkOrOpenToOthersIsNotUsed) {
   EXPECT_EQ(entriesIn(elsewhere) + entriesIn(ids), 0u);
 }
 
-// A user made for the test (removed after it), its password-database home in the test's home,
-// which it owns, on a bus that any user may reach.
+// A user made for the test (removed after it), on a bus that any user may reach.
 class AsAnOrdinaryUser : public HostileHome {
 protected:
   void SetUp() override {
@@ -98,29 +96,18 @@ protected:
     if (IsSkipped() || geteuid() != 0) {
       GTEST_SKIP() << "making a user for the test needs root";
     }
-    const std::string name = "ventaro" + std::to_string(getpid());
-    fs::create_directory(home.path() / "pw");
-    if (std::system(("useradd -M -d " + (home.path() / "pw").string() + " " + name).c_str()) != 0) {
+    user.emplace(home.path());
+    if (!user->made()) {
       GTEST_SKIP() << "useradd cannot make a user here";
     }
-    user = name;
-    // The build may lie where the user cannot go (a checkout in /root): the user runs a copy.
-    fs::create_directory(home.path() / "bin");
-    fs::copy_file(VENTARO_BINARY, home.path() / "bin" / "ventaro");
-    binary = (home.path() / "bin" / "ventaro").string();
-    const passwd* entry = getpwnam(name.c_str());
-    asUser = {"setpriv", "--reuid=" + std::to_string(entry->pw_uid),
-              "--regid=" + std::to_string(entry->pw_gid), "--clear-groups"};
-    ASSERT_EQ(std::system(("chown -R " + name + ": " + home.path().string()).c_str()), 0);
+    asUser = user->wrapper();
+    binary = user->binary();
     fs::permissions(bus->socketPath().parent_path(), fs::perms::owner_all | fs::perms::others_exec);
     fs::permissions(bus->socketPath(), fs::perms::all);
   }
-  void TearDown() override {
-    if (!user.empty()) {
-      EXPECT_EQ(std::system(("userdel " + user).c_str()), 0);
-    }
-  }
-  std::string user;
+  void TearDown() override { user.reset(); }
+
+  std::optional<TestUser> user;
   std::vector<std::string> asUser;
 };
 

@@ -1,7 +1,8 @@
 // The real `ventaro` interrupted, piped, limited and fed odd start-up conditions: signals,
-// closed pipes and descriptors, a file-size limit, slow servers, shared runtime directories,
-// an address that blocks GIO, short fan names and a settings file with a byte-order mark.
-// Every run ends in bounded time with its result shown or a status that says why.
+// closed pipes and descriptors, file-size, address-space and process limits, slow servers,
+// shared runtime directories, an address that blocks GIO, short fan names and a settings file
+// with a byte-order mark. Every run ends in bounded time with its result shown or a status that
+// says why.
 
 #include "tests/app/ventaro_process.h"
 
@@ -17,6 +18,8 @@ namespace ventaro::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AnyOf;
+using ::testing::ContainsRegex;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -37,6 +40,11 @@ std::vector<std::string> intoAClosedPipe(int fd) {
           "r, w = os.pipe()\nos.close(r)\nos.dup2(w, int(sys.argv[1]))\nos.close(w)\n"
           "os.execvp(sys.argv[2], sys.argv[2:])\n",
           std::to_string(fd)};
+}
+
+// A wrapper that runs the rest of its command line under the shell's `limit` (`ulimit -v 200000`).
+std::vector<std::string> under(const std::string& limit) {
+  return {"sh", "-c", limit + " && exec \"$@\"", "sh"};
 }
 
 // The number after `"key":` in a JSON text, -1 when there is none.
@@ -62,6 +70,85 @@ TEST_P(InterruptedStart, ASignalDuringTheWaitWithdrawsTheStartNoticeAndExitsWith
 INSTANTIATE_TEST_SUITE_P(Signals, InterruptedStart, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
                          [](const auto& info) { return std::string(strsignal(info.param)); });
 
+// A signal two seconds into the fan-reset recheck of a login start: the fans before, those read
+// so far and the reset not checked are written, then the signal's status.
+class InterruptedRecheck : public VentaroOnABus, public ::testing::WithParamInterface<int> {};
+
+TEST_P(InterruptedRecheck, ASignalDuringTheRecheckWritesWhatWasReadAndExitsWithItsStatus) {
+  if (const auto reason = applesmcTreeUnavailable("flat-stuck")) {
+    GTEST_SKIP() << *reason;
+  }
+  settings("DelayAtLogin=0\nStressLevel=1\n");
+  const fs::path noticeUp = home.path() / "notice-up", recheck = home.path() / "recheck-began";
+  // Once the notice is up the fan check is over and the load reads no fan: the next read of
+  // fan 0's speed, which sets its access time again, is the recheck's first.
+  const std::string change = "touch -a -d @0 fan1_input; i=0; "
+                             "while [ \"$(stat -c %X fan1_input)\" = 0 ] && [ $i -lt 1200 ]; "
+                             "do sleep 0.05; i=$((i+1)); done; : > " +
+                             recheck.string();
+  VentaroProcess process(home.path(), {"--login-item", "--json"}, bus->address(),
+                         overFanFixtureChangedOn("flat-stuck", noticeUp, change), {}, 60);
+  ASSERT_TRUE(waitUntil([&] { return !server->callsOf("Notify").empty(); }));
+  std::ofstream{noticeUp};
+  ASSERT_TRUE(waitUntil([&] { return fs::exists(recheck); }, std::chrono::seconds(50)));
+  g_usleep(2'000'000);
+  process.signal(GetParam());
+  const Outcome outcome = process.finish();
+  EXPECT_EQ(outcome.status, 128 + GetParam()) << outcome.err;
+  EXPECT_THAT(outcome.err,
+              HasSubstr("ventaro: fan reset not checked, interrupted: PCI Fan 1850 → 1850 rpm\n"));
+  EXPECT_THAT(outcome.out,
+              ContainsRegex(R"("fans_before":\[\{"index":0,[^}]*"current_rpm":1850\})"));
+  EXPECT_THAT(outcome.out,
+              ContainsRegex(R"("fans_after":\[\{"index":0,[^}]*"current_rpm":1850\})"));
+  EXPECT_THAT(outcome.out, HasSubstr(R"("fan_reset":"not-checked"}
+)"));
+  EXPECT_LT(outcome.seconds, 45.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptedRecheck, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const auto& info) { return std::string(strsignal(info.param)); });
+
+// SIGKILL (or SIGQUIT, which the program leaves at its default action) during the wait: nothing
+// of the program runs, yet the next start withdraws the start notice left on the screen, since
+// its id was kept as soon as the server gave it.
+class KilledDuringTheWait : public VentaroOnABus, public ::testing::WithParamInterface<int> {};
+
+TEST_P(KilledDuringTheWait, TheNextStartWithdrawsTheStartNoticeLeftBehind) {
+  {
+    VentaroProcess first(home.path(), {}, bus->address(), under("ulimit -c 0"), {}, 30);
+    ASSERT_TRUE(waitUntil([&] { return !server->onScreen().empty(); }));
+    // Saved as soon as the server answers, well before the load; renamed into place when whole.
+    const fs::path saved =
+        home.path() / "runtime" / "ventaro" / ("Ventaro%20Start." + bus->guid() + ".notice");
+    waitUntil([&] { return fs::exists(saved); }, std::chrono::seconds(2));
+    first.signalProgram(GetParam());
+    EXPECT_LT(first.finish().seconds, 5.0) << "ended before the load";
+  }
+  ASSERT_THAT(server->onScreen(), ElementsAre(1u)) << "the start notice stays behind";
+  const Outcome next = run({}, bus->address(), {}, {}, 60);
+  EXPECT_EQ(next.status, 0) << next.err;
+  EXPECT_THAT(server->closedIds(), ::testing::Contains("1"));
+  EXPECT_THAT(server->onScreen(), SizeIs(1)) << "the next start's result alone";
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, KilledDuringTheWait, ::testing::Values(SIGKILL, SIGQUIT),
+                         [](const auto& info) { return std::string(strsignal(info.param)); });
+
+// A second start begun during the first one's wait finds the first one's start notice and
+// withdraws it before it posts its own.
+TEST_F(VentaroOnABus, ASecondStartDuringTheWaitWithdrawsTheFirstOnesStartNotice) {
+  VentaroProcess first(home.path(), {}, bus->address(), {}, {}, 60);
+  ASSERT_TRUE(waitUntil([&] { return !server->onScreen().empty(); }));
+  g_usleep(500'000);
+  VentaroProcess second(home.path(), {}, bus->address(), {}, {}, 60);
+  ASSERT_TRUE(waitUntil([&] { return server->callsOf("Notify").size() >= 2; }));
+  EXPECT_THAT(server->onScreen(), ElementsAre(2u)) << "both start notices on the screen";
+  EXPECT_EQ(first.finish().status, 0);
+  EXPECT_EQ(second.finish().status, 0);
+  EXPECT_THAT(server->onScreen(), SizeIs(1)) << "one result notice";
+}
+
 // Nobody reads standard output: the write error is reported; nobody reads standard error: the
 // load and the JSON go on.
 TEST_F(VentaroHome, AClosedPipeIsAWriteErrorThatNeverStopsTheLoad) {
@@ -85,8 +172,96 @@ TEST_F(VentaroHome, AClosedStandardOutputIsABadFileDescriptor) {
   EXPECT_EQ(outcome.err, "ventaro: write error: Bad file descriptor\n");
 }
 
+// Under an address-space limit of 200 MB the starts that run no load on the processor end as
+// soon as their work is done: the CBLAS library, whose thread pool would retry a refused
+// allocation for ever and hold up the exit, is never loaded for them.
+TEST_F(VentaroHome, AnAddressSpaceLimitNeverHoldsUpTheExit) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer reserves more address space than any such limit";
+#endif
+  std::vector<std::string> starts = {"--version", "--list-devices"};
+  if (!hostHasApplesmc()) {
+    starts.emplace_back("--login-item"); // ends at once where there are no fans
+  }
+  for (const std::string& start : starts) {
+    const Outcome outcome = run({start}, std::nullopt, under("ulimit -v 200000"), {}, 20);
+    EXPECT_EQ(outcome.status, 0) << start << " (124: still running after 20 s)\n" << outcome.err;
+  }
+}
+
+// Every address-space limit from 200 MB to 1.3 GB: the load on the processor runs, or fails
+// with its reason, a load-failed object and status 1; it never hangs and never aborts. Three
+// starts at a time, so that the loads leave the machine to the other tests.
+TEST_F(VentaroHome, EveryAddressSpaceLimitEndsAProcessorLoadWithItsObject) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer reserves more address space than any such limit";
+#endif
+  constexpr int kAtATime = 3;
+  for (int first = 200; first <= 1300; first += 100 * kAtATime) {
+    std::vector<std::pair<int, std::unique_ptr<VentaroProcess>>> starts;
+    for (int megabytes = first; megabytes < first + 100 * kAtATime && megabytes <= 1300;
+         megabytes += 100) {
+      starts.emplace_back(megabytes,
+                          std::make_unique<VentaroProcess>(
+                              home.path(), std::vector<std::string>{"--json", "--device", "cpu"},
+                              std::nullopt, under("ulimit -v " + std::to_string(megabytes * 1000)),
+                              std::vector<std::string>{}, 60));
+    }
+    for (auto& [megabytes, start] : starts) {
+      const Outcome outcome = start->finish();
+      SCOPED_TRACE(std::to_string(megabytes) + " MB: " + outcome.err);
+      EXPECT_THAT(outcome.status, AnyOf(0, 1));
+      EXPECT_THAT(outcome.out, HasSubstr(outcome.status == 0 ? R"("status":"ok")"
+                                                             : R"("status":"load-failed")"));
+      if (outcome.status == 1) {
+        EXPECT_THAT(outcome.err, ContainsRegex("\nventaro: load failed: [^\n]+\n$"));
+      }
+    }
+  }
+}
+
+// A user whose processes may start no further thread: no start asks GLib for a thread it would
+// end the process for; the load on the processor fails with its reason.
+class WithoutThreads : public VentaroHome {
+protected:
+  void SetUp() override {
+    VentaroHome::SetUp();
+    if (geteuid() != 0) {
+      GTEST_SKIP() << "making a user for the test needs root";
+    }
+    user.emplace(home.path());
+    if (!user->made()) {
+      GTEST_SKIP() << "useradd cannot make a user here";
+    }
+    binary = user->binary();
+  }
+  void TearDown() override { user.reset(); }
+
+  // As the user, whose two processes are `timeout` and the program.
+  Outcome runWithoutThreads(const std::vector<std::string>& arguments) {
+    std::vector<std::string> wrapper = user->wrapper();
+    wrapper.insert(wrapper.end(), {"prlimit", "--nproc=2", "--"});
+    return run(arguments, std::nullopt, wrapper, {"ASAN_OPTIONS=detect_leaks=0"}, 30);
+  }
+
+  std::optional<TestUser> user;
+};
+
+TEST_F(WithoutThreads, NoStartAbortsAndTheProcessorLoadFailsWithItsReason) {
+  if (!hostHasApplesmc()) {
+    const Outcome login = runWithoutThreads({"--login-item"});
+    EXPECT_EQ(login.status, 0) << login.err;
+    EXPECT_THAT(login.err, Not(HasSubstr("GLib")));
+  }
+  const Outcome load = runWithoutThreads({"--json", "--device", "cpu"});
+  EXPECT_EQ(load.status, 1) << load.err;
+  EXPECT_THAT(load.err,
+              ContainsRegex("\nventaro: load failed: [^\n]*cannot start the worker threads"));
+  EXPECT_THAT(load.out, HasSubstr(R"("status":"load-failed")"));
+}
+
 TEST_F(VentaroOnABus, AFileSizeLimitKeepsTheIdsInMemory) {
-  const Outcome outcome = run({}, bus->address(), {"sh", "-c", "ulimit -f 0 && exec \"$@\"", "sh"});
+  const Outcome outcome = run({}, bus->address(), under("ulimit -f 0"));
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_THAT(server->callsOf("Notify"), SizeIs(2));
   EXPECT_THAT(server->closedIds(), ElementsAre("1")) << "the start notice is withdrawn";

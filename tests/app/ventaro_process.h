@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <unistd.h>
 
 namespace ventaro::testing {
@@ -63,6 +64,15 @@ public:
   bool running() const { return process_ != nullptr && g_subprocess_get_identifier(process_); }
   void stop() { signal(SIGTERM); }
   void signal(int number) { g_subprocess_send_signal(process_, number); } // `timeout` passes it on
+  /// Sends `number` to the program itself, past `timeout`, which cannot pass SIGKILL on.
+  void signalProgram(int number) {
+    const std::string pid = g_subprocess_get_identifier(process_);
+    std::ifstream children("/proc/" + pid + "/task/" + pid + "/children");
+    pid_t child = 0;
+    if (children >> child) {
+      ::kill(child, number);
+    }
+  }
 
   Outcome finish() {
     Outcome outcome;
@@ -149,6 +159,75 @@ inline std::vector<std::string> overSysfsFixture(const std::string& tree, const 
   return {"unshare", "--mount", "--propagation", "private",      "sh", "-c",
           script,    "sh",      "/sys/" + at,    source.string()};
 }
+
+// The folder of the fan files of the fixture tree `tree` once it is mounted over /sys.
+inline std::string fanFolder(const std::string& tree) {
+  return tree.starts_with("flat") ? "/sys/devices/platform/applesmc.768"
+                                  : "/sys/bus/acpi/devices/APP0001:00/hwmon/hwmon3";
+}
+
+// overSysfsFixture for the fan fixture tree `tree`, and in the background, once the file
+// `trigger` exists (looked for for two minutes at most), the shell commands `change` run in
+// the tree's fan folder.
+inline std::vector<std::string> overFanFixtureChangedOn(const std::string& tree,
+                                                        const std::filesystem::path& trigger,
+                                                        const std::string& change) {
+  const std::string at = applesmcMountPoint(tree);
+  const std::string script =
+      "set -e; mount -t tmpfs ventaro-fixture \"$1\"; cp -R \"$2\"/. \"$1\"/; "
+      "(i=0; while [ ! -e \"$3\" ] && [ $i -lt 1200 ]; do sleep 0.1; i=$((i+1)); done; cd " +
+      fanFolder(tree) + " && " + change + ") >/dev/null 2>&1 & shift 3; exec \"$@\"";
+  return {"unshare",
+          "--mount",
+          "--propagation",
+          "private",
+          "sh",
+          "-c",
+          script,
+          "sh",
+          "/sys/" + at,
+          sysfsFixtureSource(tree, at).string(),
+          trigger.string()};
+}
+
+// A user made for a test (root only) and removed after it. Its password-database home is `pw`
+// in the test's home, which it owns; it runs a copy of the program, made in the home's `bin`
+// (the build may lie where the user cannot go, a checkout in /root).
+class TestUser : NoCopy {
+public:
+  explicit TestUser(const std::filesystem::path& home) {
+    const std::string name = "ventaro" + std::to_string(getpid());
+    std::filesystem::create_directory(home / "pw");
+    if (std::system(("useradd -M -d " + (home / "pw").string() + " " + name).c_str()) != 0) {
+      return;
+    }
+    name_ = name;
+    std::filesystem::create_directory(home / "bin");
+    binary_ = home / "bin" / "ventaro";
+    std::filesystem::copy_file(VENTARO_BINARY, binary_);
+    const passwd* entry = getpwnam(name.c_str());
+    wrapper_ = {"setpriv", "--reuid=" + std::to_string(entry->pw_uid),
+                "--regid=" + std::to_string(entry->pw_gid), "--clear-groups"};
+    EXPECT_EQ(std::system(("chown -R " + name + ": " + home.string()).c_str()), 0);
+  }
+  ~TestUser() {
+    if (!name_.empty()) {
+      EXPECT_EQ(std::system(("userdel " + name_).c_str()), 0);
+    }
+  }
+
+  /// False where useradd could not make the user.
+  bool made() const { return !name_.empty(); }
+  /// A wrapper that runs the rest of its command line as the user.
+  const std::vector<std::string>& wrapper() const { return wrapper_; }
+  /// The copy of the program.
+  std::string binary() const { return binary_.string(); }
+
+private:
+  std::string name_;
+  std::filesystem::path binary_;
+  std::vector<std::string> wrapper_;
+};
 
 // A temporary home with its settings folder, settings for a short load (a test may write
 // others), and a private runtime directory.

@@ -1,10 +1,12 @@
+#include "workload/default_device.h"
 #include "workload/pci_gpus.h"
 #include "workload/pci_names.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <gtest/gtest.h>
+#include <glib.h>
+#include <gmock/gmock.h>
 #include <sys/stat.h>
 
 namespace ventaro::gpu {
@@ -105,6 +107,30 @@ TEST(PciNames, NamesVendorAndDeviceFromTheDatabase) {
   if (fs::exists(kPciIdsPath)) {
     EXPECT_NE(pciNameFromFile(kPciIdsPath, 0x1002, 0x67df).find("Ellesmere"), std::string::npos);
   }
+}
+
+// A folder name on the PCI bus and a database entry are anyone's bytes: the note that names a
+// GPU no backend drives shows them as display text, on one line.
+TEST(PciNames, AreShownAsDisplayTextInTheNoteOfAGpuNoBackendDrives) {
+  const std::string database = "1002  AMD\x07\x1b]0;title\x07 \xc2\x9b"
+                               "31m\xff\xfe Inc\n"
+                               "\t67df  Ellesmere\n";
+  const std::string name = pciName(database, 0x1002, 0x67df);
+  EXPECT_EQ(name, "AMD  ]0;title   31m\xef\xbf\xbd\xef\xbf\xbd Inc Ellesmere")
+      << "ESC, BEL and C1 blanked, invalid bytes U+FFFD";
+
+  const PciIdentity hostile{"0000:02:00.0\n\x1b[2Jventaro: forged\xc2\x9b", 0x1002, 0x67df};
+  const DeviceChoice choice =
+      chooseDefaultDevice(std::vector<PciIdentity>{hostile}, {}, [](const PciIdentity&) {
+        return std::string("Radeon\nRX\x1b[31m \xff");
+      });
+  EXPECT_EQ(choice.device, nullptr);
+  EXPECT_EQ(choice.note.find_first_of("\n\x1b\x07"), std::string::npos) << choice.note;
+  EXPECT_THAT(choice.note,
+              ::testing::HasSubstr("the GPU 0000:02:00.0  [2Jventaro: forged  "
+                                   "[1002:67df] Radeon RX [31m \xef\xbf\xbd cannot be driven"));
+  EXPECT_TRUE(
+      g_utf8_validate(choice.note.data(), static_cast<gssize>(choice.note.size()), nullptr));
 }
 
 } // namespace

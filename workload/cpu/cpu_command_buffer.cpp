@@ -1,9 +1,9 @@
 #include "workload/cpu/cpu_command_buffer.h"
 
+#include "workload/cpu/cblas_library.h"
 #include "workload/cpu/float_mode.h"
 #include "workload/cpu/memory_headroom.h"
 
-#include <cblas.h>
 #include <cstring>
 #include <system_error>
 
@@ -52,9 +52,15 @@ void CpuCommandBuffer::commit() {
     fail(*shortfall);
     return;
   }
+  std::string why;
+  cblas_ = cblasLibrary(&why);
+  if (cblas_ == nullptr) {
+    fail(why);
+    return;
+  }
   // The workers split the rows among themselves; the library must not spread each of their
   // calls over its own threads as well.
-  openblas_set_num_threads(1);
+  cblas_->setThreadCount(1);
   barrier_.emplace(threads_, StepDone{this});
   std::promise<bool> go;
   std::shared_future<bool> start = go.get_future().share();
@@ -100,9 +106,9 @@ void CpuCommandBuffer::work(int index, std::shared_future<bool> start) {
                          : reinterpret_cast<float*>(m.result->buffer().second());
         const std::size_t skipA = static_cast<std::size_t>(band.first) * lda;
         const std::size_t skipC = static_cast<std::size_t>(band.first) * ldc;
-        cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, band.count, m.sizes.columns,
-                    m.sizes.interior, 1.0f, m.left->elements() + skipA, lda, m.right->elements(),
-                    ldb, 0.0f, out + skipC, ldc);
+        cblas_->sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, band.count, m.sizes.columns,
+                      m.sizes.interior, 1.0f, m.left->elements() + skipA, lda, m.right->elements(),
+                      ldb, 0.0f, out + skipC, ldc);
       }
       barrier_->arrive_and_wait();
     }

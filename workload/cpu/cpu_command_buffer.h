@@ -17,6 +17,8 @@
 
 namespace ventaro::gpu::cpu {
 
+struct CblasLibrary;
+
 class CpuCommandBuffer final : public RecordingCommandBuffer {
 public:
   explicit CpuCommandBuffer(int threads) : threads_(threads) {}
@@ -53,6 +55,7 @@ private:
 
   int threads_;
   std::vector<Run> runs_;
+  const CblasLibrary* cblas_ = nullptr; // opened at commit
 
   std::vector<std::thread> workers_;
   std::optional<std::barrier<StepDone>> barrier_;
