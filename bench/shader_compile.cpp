@@ -128,11 +128,12 @@ std::string readStatistics(const Executables& get, VkDevice device, VkPipeline p
 } // namespace
 
 std::variant<CompiledShader, NotCompiled> compileOnAmdCompilerDevice() {
-  std::string why;
-  const InstanceApi* api = gpu::vulkan::instanceApi(&why);
-  if (api == nullptr) {
-    return NotCompiled{true, why};
+  const auto loaded = gpu::vulkan::instanceApi();
+  if (!loaded) {
+    return NotCompiled{true, loaded.why()};
   }
+  const InstanceApi* api = *loaded;
+  std::string why;
   std::shared_ptr<gpu::vulkan::VulkanDevice> amd;
   for (const auto& device : gpu::vulkan::vulkanDevices()) {
     auto vulkan = std::dynamic_pointer_cast<gpu::vulkan::VulkanDevice>(device);
