@@ -19,4 +19,8 @@ inline constexpr std::uint64_t headroomPerThread = std::uint64_t{160} << 20;
 /// once, untouched, and handing it back), else why not.
 std::optional<std::string> addressSpaceShortfall(int threads);
 
+/// None when `bytes` of address space can still be reserved under the process's limit (or
+/// no limit is set), else why not, naming `needed` as what needs them.
+std::optional<std::string> addressSpaceShortfall(std::uint64_t bytes, const std::string& needed);
+
 } // namespace ventaro::gpu::cpu

@@ -1,5 +1,6 @@
 #include "workload/vulkan/vulkan_device.h"
 
+#include "workload/cpu/memory_headroom.h"
 #include "workload/vulkan/vulkan_batch.h"
 
 #include <cstring>
@@ -24,6 +25,12 @@ private:
   std::shared_ptr<Context> context_;
 };
 
+// A processor-type driver compiles each pipeline to machine code inside this process and does
+// not survive an allocation refused while it does: under an address-space limit it crashes
+// instead of answering VK_ERROR_OUT_OF_HOST_MEMORY. Such a device is opened only while this
+// much address space is left for its compiler and its threads.
+constexpr std::uint64_t processorCompilerHeadroom = std::uint64_t{512} << 20;
+
 // The 2D grid of 16 × 16 workgroups the fill and the comparison run over.
 constexpr std::uint32_t gridSide = 16;
 
@@ -37,8 +44,12 @@ std::shared_ptr<Context> VulkanDevice::context() {
   const std::lock_guard lock(mutex_);
   if (!opened_) {
     opened_ = true;
-    Made<std::shared_ptr<Context>> made = Context::make(instance_, physical_, facts_.tiles);
-    if (made) {
+    if (auto shortfall = facts_.processor ? cpu::addressSpaceShortfall(processorCompilerHeadroom,
+                                                                       "the driver's compiler")
+                                          : std::nullopt) {
+      openFailure_ = *shortfall;
+    } else if (Made<std::shared_ptr<Context>> made =
+                   Context::make(instance_, physical_, facts_.tiles)) {
       context_ = std::move(*made);
     } else {
       openFailure_ = made.why();
