@@ -39,39 +39,13 @@ VkDevice openForStatistics(const InstanceApi& api, VkPhysicalDevice physical, st
   VkPhysicalDevicePipelineExecutablePropertiesFeaturesKHR feature{};
   feature.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_PIPELINE_EXECUTABLE_PROPERTIES_FEATURES_KHR;
   feature.pipelineExecutableInfo = VK_TRUE;
-  std::uint32_t families = 0;
-  api.vkGetPhysicalDeviceQueueFamilyProperties(physical, &families, nullptr);
-  std::vector<VkQueueFamilyProperties> properties(families);
-  api.vkGetPhysicalDeviceQueueFamilyProperties(physical, &families, properties.data());
-  std::uint32_t family = 0;
-  while (family < families && (properties[family].queueFlags & VK_QUEUE_COMPUTE_BIT) == 0) {
-    ++family;
-  }
-  if (family == families) {
-    why = "the RADV device has no compute queue";
-    return VK_NULL_HANDLE;
-  }
-  const float priority = 1.0f;
-  VkDeviceQueueCreateInfo queue{};
-  queue.sType = VK_STRUCTURE_TYPE_DEVICE_QUEUE_CREATE_INFO;
-  queue.queueFamilyIndex = family;
-  queue.queueCount = 1;
-  queue.pQueuePriorities = &priority;
   const std::array<const char*, 1> extensions{VK_KHR_PIPELINE_EXECUTABLE_PROPERTIES_EXTENSION_NAME};
-  VkDeviceCreateInfo info{};
-  info.sType = VK_STRUCTURE_TYPE_DEVICE_CREATE_INFO;
-  info.pNext = &feature;
-  info.queueCreateInfoCount = 1;
-  info.pQueueCreateInfos = &queue;
-  info.enabledExtensionCount = static_cast<std::uint32_t>(extensions.size());
-  info.ppEnabledExtensionNames = extensions.data();
-  VkDevice device = VK_NULL_HANDLE;
-  if (auto failed = gpu::vulkan::failure(api.vkCreateDevice(physical, &info, nullptr, &device),
-                                         "vkCreateDevice")) {
-    why = *failed;
+  auto made = gpu::vulkan::createComputeDevice(api, physical, &feature, extensions);
+  if (!made) {
+    why = "the RADV device: " + made.why();
     return VK_NULL_HANDLE;
   }
-  return device;
+  return made->device;
 }
 
 std::string readStatistics(const Executables& get, VkDevice device, VkPipeline pipeline,

@@ -2,6 +2,7 @@
 
 #include "workload/vulkan/vulkan_api.h"
 
+#include <algorithm>
 #include <dlfcn.h>
 #include <glib.h>
 #include <memory>
@@ -142,6 +143,46 @@ Failure failure(VkResult result, const char* what) {
     return std::nullopt;
   }
   return logged(std::string(what) + ": " + resultName(result));
+}
+
+Made<ComputeDevice> createComputeDevice(const InstanceApi& instance, VkPhysicalDevice physical,
+                                        const void* next, std::span<const char* const> extensions) {
+  const Made<std::vector<VkQueueFamilyProperties>> properties = enumerated<VkQueueFamilyProperties>(
+      "vkGetPhysicalDeviceQueueFamilyProperties",
+      [&](std::uint32_t* count, VkQueueFamilyProperties* families) {
+        instance.vkGetPhysicalDeviceQueueFamilyProperties(physical, count, families);
+        return VK_SUCCESS;
+      });
+  if (!properties) {
+    return Why{properties.why()};
+  }
+  const auto computes = [](const VkQueueFamilyProperties& family) {
+    return (family.queueFlags & VK_QUEUE_COMPUTE_BIT) != 0 && family.queueCount > 0;
+  };
+  const auto found = std::find_if(properties->begin(), properties->end(), computes);
+  if (found == properties->end()) {
+    return Why{"the device has no compute queue"};
+  }
+  ComputeDevice made;
+  made.queueFamily = static_cast<std::uint32_t>(found - properties->begin());
+  const float priority = 1.0f;
+  VkDeviceQueueCreateInfo queueInfo{};
+  queueInfo.sType = VK_STRUCTURE_TYPE_DEVICE_QUEUE_CREATE_INFO;
+  queueInfo.queueFamilyIndex = made.queueFamily;
+  queueInfo.queueCount = 1;
+  queueInfo.pQueuePriorities = &priority;
+  VkDeviceCreateInfo info{};
+  info.sType = VK_STRUCTURE_TYPE_DEVICE_CREATE_INFO;
+  info.pNext = next;
+  info.queueCreateInfoCount = 1;
+  info.pQueueCreateInfos = &queueInfo;
+  info.enabledExtensionCount = static_cast<std::uint32_t>(extensions.size());
+  info.ppEnabledExtensionNames = extensions.data();
+  if (auto failed = failure(instance.vkCreateDevice(physical, &info, nullptr, &made.device),
+                            "vkCreateDevice")) {
+    return Why{*failed};
+  }
+  return made;
 }
 
 } // namespace ventaro::gpu::vulkan

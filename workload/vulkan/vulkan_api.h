@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 #include <vulkan/vulkan.h>
@@ -98,6 +99,18 @@ std::string resultName(VkResult result);
 
 /// None for VK_SUCCESS; otherwise "<what>: <result name>", also written to the debug log.
 Failure failure(VkResult result, const char* what);
+
+/// A logical device with one queue of the first queue family that computes.
+struct ComputeDevice {
+  VkDevice device = VK_NULL_HANDLE;
+  std::uint32_t queueFamily = 0;
+};
+
+/// Makes a ComputeDevice on `physical`, with `next` chained to its create info and
+/// `extensions` enabled; or why not.
+Made<ComputeDevice> createComputeDevice(const InstanceApi& instance, VkPhysicalDevice physical,
+                                        const void* next = nullptr,
+                                        std::span<const char* const> extensions = {});
 
 /// The items of a two-call enumeration, `call(count, items)` being the Vulkan function with
 /// its other arguments bound: the count, then the items, keeping only as many as the second

@@ -29,41 +29,12 @@ Made<std::shared_ptr<Context>> Context::make(const InstanceApi& instance, VkPhys
 }
 
 Failure Context::open(const InstanceApi& instance, VkPhysicalDevice physical) {
-  const Made<std::vector<VkQueueFamilyProperties>> properties = enumerated<VkQueueFamilyProperties>(
-      "vkGetPhysicalDeviceQueueFamilyProperties",
-      [&](std::uint32_t* count, VkQueueFamilyProperties* families) {
-        instance.vkGetPhysicalDeviceQueueFamilyProperties(physical, count, families);
-        return VK_SUCCESS;
-      });
-  if (!properties) {
-    return properties.failure();
+  Made<ComputeDevice> made = createComputeDevice(instance, physical);
+  if (!made) {
+    return made.failure();
   }
-  const auto families = static_cast<std::uint32_t>(properties->size());
-  bool found = false;
-  for (std::uint32_t family = 0; family < families && !found; ++family) {
-    if (((*properties)[family].queueFlags & VK_QUEUE_COMPUTE_BIT) != 0 &&
-        (*properties)[family].queueCount > 0) {
-      queueFamily_ = family;
-      found = true;
-    }
-  }
-  if (!found) {
-    return "the device has no compute queue";
-  }
-  const float priority = 1.0f;
-  VkDeviceQueueCreateInfo queueInfo{};
-  queueInfo.sType = VK_STRUCTURE_TYPE_DEVICE_QUEUE_CREATE_INFO;
-  queueInfo.queueFamilyIndex = queueFamily_;
-  queueInfo.queueCount = 1;
-  queueInfo.pQueuePriorities = &priority;
-  VkDeviceCreateInfo info{};
-  info.sType = VK_STRUCTURE_TYPE_DEVICE_CREATE_INFO;
-  info.queueCreateInfoCount = 1;
-  info.pQueueCreateInfos = &queueInfo;
-  if (auto failed =
-          failure(instance.vkCreateDevice(physical, &info, nullptr, &device_), "vkCreateDevice")) {
-    return failed;
-  }
+  device_ = made->device;
+  queueFamily_ = made->queueFamily;
   if (!api_.load(instance, device_)) {
     // Nothing else can be called without the functions: destroy it here if that one is known.
     if (api_.vkDestroyDevice != nullptr) {
