@@ -10,8 +10,6 @@
 namespace ventaro::gpu {
 namespace {
 
-constexpr std::uint32_t kNvidia = 0x10de;
-
 std::string lowerCase(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -50,7 +48,7 @@ std::string whyUnused(const PciIdentity& gpu, std::span<const BackendRegistratio
 }
 
 std::string whatToInstall(const PciIdentity& gpu) {
-  if (gpu.vendorId == kNvidia) {
+  if (gpu.vendorId == pci_vendor::kNvidia) {
     return "install the NVIDIA driver and cuBLAS (libcublas), or the NVIDIA driver's Vulkan "
            "support";
   }

@@ -5,6 +5,8 @@
 // multiplication kernels. The backends of the registry (CPU + CBLAS, CUDA + cuBLAS, Vulkan
 // with the project's own shaders) and test fakes implement it.
 
+#include "platform/pci_identity.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -82,14 +84,8 @@ public:
                                      Matrix& result) = 0;
 };
 
-/// Where a device sits on the PCI bus: its address as sysfs names it ("0000:03:00.0"; empty
-/// where the driver does not say) and its vendor and device ids.
-struct PciIdentity {
-  std::string address;
-  std::uint32_t vendorId = 0;
-  std::uint32_t deviceId = 0;
-  bool operator==(const PciIdentity&) const = default;
-};
+/// Where a device sits on the PCI bus (see platform/pci_identity.h).
+using PciIdentity = ventaro::PciIdentity;
 
 /// A position in a matrix: row, then column.
 using ElementPosition = std::pair<std::int64_t, std::int64_t>;

@@ -19,10 +19,6 @@ namespace {
 // A sysfs attribute reports a size of one page whatever it holds.
 constexpr std::size_t kAttributeLimit = 4096;
 
-constexpr std::uint32_t kAmd = 0x1002;
-constexpr std::uint32_t kNvidia = 0x10de;
-constexpr std::uint32_t kIntel = 0x8086;
-
 // "0x030000\n" and the like: the number, or nothing when the file holds anything else.
 std::optional<std::uint32_t> hexAttribute(const std::string& path) {
   const std::optional<std::string> text =
@@ -52,7 +48,8 @@ bool isGpu(std::uint32_t classCode, std::uint32_t vendorId) {
       classAndSubclass == 0x0300 || classAndSubclass == 0x0302 || classAndSubclass == 0x0380;
   // Only the makers of GPUs: every other display controller is a management chip's or a
   // virtual machine's adapter, which no compute backend drives.
-  const bool gpuMaker = vendorId == kAmd || vendorId == kNvidia || vendorId == kIntel;
+  const bool gpuMaker = vendorId == pci_vendor::kAmd || vendorId == pci_vendor::kNvidia ||
+                        vendorId == pci_vendor::kIntel;
   return display && gpuMaker;
 }
 

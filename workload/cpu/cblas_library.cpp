@@ -1,6 +1,6 @@
 #include "workload/cpu/cblas_library.h"
 
-#include "workload/runtime_library.h"
+#include "platform/runtime_library.h"
 
 #include <cstdlib>
 

@@ -1,6 +1,6 @@
 #include "workload/cuda/cublas_library.h"
 
-#include "workload/runtime_library.h"
+#include "platform/runtime_library.h"
 
 namespace ventaro::gpu::cuda {
 namespace {

@@ -1,11 +1,11 @@
 #define G_LOG_DOMAIN "ventaro"
 
-#include "workload/runtime_library.h"
+#include "platform/runtime_library.h"
 
 #include <dlfcn.h>
 #include <glib.h>
 
-namespace ventaro::gpu {
+namespace ventaro {
 namespace {
 
 // Called while a library is opened, which openOnce does once.
@@ -38,4 +38,4 @@ void* findEntry(void* library, const char* name) {
   return dlsym(library, name);
 }
 
-} // namespace ventaro::gpu
+} // namespace ventaro

@@ -1,6 +1,6 @@
 #pragma once
 
-// Libraries a backend opens with dlopen the first time a load needs them, so that the
+// Libraries opened with dlopen the first time something needs them, so that the
 // executable starts on machines without them and a start that runs no such load never maps
 // them (nor runs what they start while they load).
 
@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-namespace ventaro::gpu {
+namespace ventaro {
 
 /// What opening a library gave: its entry points, or why not.
 template <class EntryPoints> struct OpenedLibrary {
@@ -48,4 +48,4 @@ const EntryPoints* openOnce(OpenedLibrary<EntryPoints> (*open)(), std::string* w
   return opened.entries ? &*opened.entries : nullptr;
 }
 
-} // namespace ventaro::gpu
+} // namespace ventaro

@@ -1,0 +1,45 @@
+#pragma once
+
+// What a timed run on one device recorded: one entry per segment, with its figure, its
+// repeatability check and the sensors read at its end, and how the run ended. The verdict,
+// the notice, the JSON and the picture are all made from it.
+
+#include "telemetry/sample.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ventaro {
+
+/// One segment of a timed run.
+struct SegmentRecord {
+  /// Seconds from the start of the run to the end of the segment.
+  double t = 0.0;
+  /// Seconds of work it timed, and the figure of that work (whole GFLOPS).
+  double seconds = 0.0;
+  std::int64_t gflops = 0;
+  /// Elements of its last product whose bits differ from the first product's.
+  std::int64_t differingElements = 0;
+  /// The sensors, read at the end of the segment.
+  telemetry::Sample sensors;
+};
+
+/// A timed run on one device.
+struct BurnInSeries {
+  std::string deviceId;    // as --device names it ("vulkan:0", "cpu")
+  std::string deviceName;  // as the notice titles it
+  double requestedSeconds = 0.0;
+  std::int64_t dimension = 0;
+  std::vector<SegmentRecord> segments;
+  /// The accuracy check of the first and last products against the exact product.
+  bool accuracyFailed = false;
+  /// Why the run ended early on its own (device lost, out of memory); none when it ran its
+  /// time or was stopped.
+  std::optional<std::string> failure;
+  /// The number of the signal that stopped it, 0 when none did.
+  int stoppedBySignal = 0;
+};
+
+} // namespace ventaro
