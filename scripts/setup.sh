@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libglib2.0-dev libopenblas-dev
+  libglib2.0-dev libopenblas-dev libsensors-dev libcairo2-dev
   libicu-dev
   libgtest-dev libgmock-dev
   dbus dbus-daemon python3 python3-dbusmock python3-gi
