@@ -7,14 +7,11 @@
 
 #include "workload/gpu_device.h"
 #include "workload/load_outcome.h"
+#include "workload/load_session.h"
 
 #include <cstdint>
-#include <functional>
 
 namespace ventaro {
-
-/// A monotonic clock: seconds since an arbitrary fixed point.
-using MonotonicClock = std::function<double()>;
 
 /// The largest number of multiplications the load encodes; larger requests are capped here.
 /// It is the largest count whose operation count fits in 64 bits at dimension 4096.
@@ -38,10 +35,5 @@ LoadOutcome runMatrixLoad(gpu::Device& device, std::int64_t dimension, std::int6
 /// The number of multiplications the load encodes for a request: `repetitions` capped as
 /// above, 0 when nothing can be encoded.
 std::int64_t effectiveRepetitions(std::int64_t dimension, std::int64_t repetitions);
-
-/// Whole GFLOPS of `operations` floating-point operations done in `elapsedSeconds`: the
-/// operations in thousand millions, divided by the time, truncated toward zero. 0 when the
-/// time is not a positive finite number or the figure lies outside the signed 64-bit range.
-std::int64_t gflopsFigure(std::int64_t operations, double elapsedSeconds);
 
 } // namespace ventaro

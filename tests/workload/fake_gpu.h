@@ -32,6 +32,12 @@ public:
   // Run inside commit of a command buffer holding the load's own multiplications (one matrix
   // as every operand), not of the one for the first product.
   std::function<void()> onCommit;
+  // A virtual clock that commits move: each multiplication takes 2·n³ / (gflopsRate · 10⁹)
+  // seconds (time stands still at 0).
+  double gflopsRate = 0.0;
+  double clock = 0.0;
+  // What countDifferences answers in turn before it answers `differences`.
+  std::vector<std::int64_t> differenceSeries;
 
   // Calls with their arguments, in order, e.g. "newBuffer 65536 private"; a run of encodes is
   // one "encode", so that the record does not grow with their number.
@@ -65,7 +71,15 @@ public:
     return make<Part>("fillUniform") != nullptr;
   }
   std::optional<std::int64_t> countDifferences(const gpu::Matrix&, const gpu::Matrix&) override {
-    return make<Part>("countDifferences") ? std::optional(differences) : std::nullopt;
+    if (!make<Part>("countDifferences")) {
+      return std::nullopt;
+    }
+    if (!differenceSeries.empty()) {
+      const std::int64_t next = differenceSeries.front();
+      differenceSeries.erase(differenceSeries.begin());
+      return next;
+    }
+    return differences;
   }
   std::optional<std::vector<float>>
   readElements(const gpu::Matrix& matrix, std::span<const gpu::ElementPosition> at) override {
@@ -91,7 +105,8 @@ public:
   std::unique_ptr<gpu::MatrixMultiplication>
   newMatrixMultiplication(std::int64_t rows, std::int64_t columns, std::int64_t interior) override {
     return make<Kernel>("newMatrixMultiplication " + std::to_string(rows) + " " +
-                        std::to_string(columns) + " " + std::to_string(interior));
+                            std::to_string(columns) + " " + std::to_string(interior),
+                        rows);
   }
 
 private:
@@ -113,6 +128,9 @@ private:
     using Part::Part;
     void commit() override {
       device.record("commit");
+      if (device.gflopsRate > 0.0) {
+        device.clock += work / (device.gflopsRate * 1e9);
+      }
       if (ofTheLoad && device.onCommit) {
         device.onCommit();
       }
@@ -126,6 +144,7 @@ private:
       return completed ? device.commandError : std::nullopt;
     }
     bool ofTheLoad = false, completed = false;
+    double work = 0.0; // operations encoded
   };
   struct Queue final : gpu::CommandQueue, Part {
     using Part::Part;
@@ -134,14 +153,17 @@ private:
     }
   };
   struct Kernel final : gpu::MatrixMultiplication, Part {
-    using Part::Part;
+    Kernel(FakeDevice& d, std::int64_t n) : Part(d), order(static_cast<double>(n)) {}
+    double order;
     void encodeToCommandBuffer(gpu::CommandBuffer& commandBuffer, gpu::Matrix& left,
                                gpu::Matrix& right, gpu::Matrix& result) override {
       device.record("encode");
       const bool ofTheLoad = &left == &right && &right == &result;
       ++(ofTheLoad ? device.encodes : device.otherEncodes);
       // Every command buffer a fake device hands out is one of its own.
-      static_cast<CommandBuffer&>(commandBuffer).ofTheLoad |= ofTheLoad;
+      auto& own = static_cast<CommandBuffer&>(commandBuffer);
+      own.ofTheLoad |= ofTheLoad;
+      own.work += 2.0 * order * order * order;
     }
   };
 
