@@ -47,7 +47,7 @@ void AppDelegate::performLaunch() {
       loginStart ? static_cast<double>(std::max<std::int64_t>(delayAtLogin, 0)) : 0.0;
   const std::int64_t stress = std::max<std::int64_t>(stressLevel, 0);
   WorkloadServices run{services_.application, services_.notificationCenter, services_.gpuPlatform,
-                       services_.reportRun, services_.followFanReset};
+                       services_.reportRun,   services_.followFanReset,     services_.timedRun};
   // The work item keeps the delegate alive until it has run.
   application.asyncAfter(
       delay, [run = std::move(run), stress, runKind, hideAtLogin, delegate = shared_from_this()] {

@@ -7,6 +7,7 @@
 #include "platform/application.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
+#include "telemetry/telemetry.h"
 #include "workload/gpu_device.h"
 
 #include <functional>
@@ -38,6 +39,11 @@ struct AppServices {
   std::function<void()> interruptFanReset;
   /// One pass over the fans (with `everyFan`, all of them), for `--check-fans`.
   std::function<FanReading(bool everyFan)> readFans;
+  /// A timed run that replaces the single load of a user start (see WorkloadServices); may
+  /// be empty.
+  std::function<int()> timedRun;
+  /// The sensors to read for a device during a timed run; may be empty.
+  std::function<telemetry::Telemetry(const gpu::Device&)> telemetryFor;
   /// The CPU device, made when asked for (it is not among the platform's GPUs).
   std::function<std::shared_ptr<gpu::Device>()> makeCpuDevice;
 };

@@ -28,8 +28,8 @@ struct SegmentRecord {
 
 /// A timed run on one device.
 struct BurnInSeries {
-  std::string deviceId;    // as --device names it ("vulkan:0", "cpu")
-  std::string deviceName;  // as the notice titles it
+  std::string deviceId;   // as --device names it ("vulkan:0", "cpu")
+  std::string deviceName; // as the notice titles it
   double requestedSeconds = 0.0;
   std::int64_t dimension = 0;
   std::vector<SegmentRecord> segments;
@@ -40,6 +40,13 @@ struct BurnInSeries {
   std::optional<std::string> failure;
   /// The number of the signal that stopped it, 0 when none did.
   int stoppedBySignal = 0;
+  /// Whether it has ended (for a live view of runs under way).
+  bool ended = false;
+  /// Seconds spent reading the sensors, all segments together.
+  double sensorSeconds = 0.0;
+  /// Multiplications per submission and submissions per segment, as sized from the first.
+  std::int64_t perSubmission = 0;
+  std::int64_t submissionsPerSegment = 0;
 };
 
 } // namespace ventaro

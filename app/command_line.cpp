@@ -8,6 +8,8 @@ namespace {
 
 constexpr const char* kDeviceOption = "--device";
 constexpr const char* kUnitOption = "--unit";
+constexpr const char* kDurationOption = "--duration";
+constexpr const char* kPlotOption = "--plot";
 
 std::optional<TemperatureUnit> unitNamed(const std::string& name) {
   if (name == "celsius") {
@@ -44,6 +46,52 @@ std::string deviceForms() {
 
 } // namespace
 
+std::optional<double> parseDuration(const std::string& text) {
+  // Digits, then one unit letter; nothing else (no sign, no space, no fraction).
+  if (text.size() < 2 || text.size() > 12) {
+    return std::nullopt;
+  }
+  double unit = 0.0;
+  switch (text.back()) {
+  case 's':
+    unit = 1.0;
+    break;
+  case 'm':
+    unit = 60.0;
+    break;
+  case 'h':
+    unit = 3600.0;
+    break;
+  default:
+    return std::nullopt;
+  }
+  double count = 0.0;
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') {
+      return std::nullopt;
+    }
+    count = count * 10.0 + (text[i] - '0');
+  }
+  const double seconds = count * unit;
+  if (seconds < 1.0 || seconds > kMaxDurationSeconds) {
+    return std::nullopt;
+  }
+  return seconds;
+}
+
+std::vector<std::string> deviceList(const std::string& value) {
+  std::vector<std::string> names;
+  std::size_t begin = 0;
+  for (;;) {
+    const std::size_t comma = value.find(',', begin);
+    names.push_back(value.substr(begin, comma == std::string::npos ? comma : comma - begin));
+    if (comma == std::string::npos) {
+      return names;
+    }
+    begin = comma + 1;
+  }
+}
+
 CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
   CommandLine result;
   bool help = false;
@@ -52,6 +100,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
   bool checkFans = false;
   bool sensors = false;
   std::optional<std::string> unit;
+  std::optional<std::string> duration;
   bool endOfOptions = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
@@ -78,6 +127,17 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
       unit = arguments[++i];
     } else if (argument.starts_with(std::string(kUnitOption) + "=")) {
       unit = argument.substr(std::string(kUnitOption).size() + 1);
+    } else if (argument == kDurationOption || argument == kPlotOption) {
+      if (i + 1 == arguments.size()) {
+        return usageError(argument == kPlotOption
+                              ? "option '--plot' needs a file name ending in .png or .svg"
+                              : "option '--duration' needs a duration (90s, 10m, 1h)");
+      }
+      (argument == kPlotOption ? result.plot : duration) = arguments[++i];
+    } else if (argument.starts_with(std::string(kDurationOption) + "=")) {
+      duration = argument.substr(std::string(kDurationOption).size() + 1);
+    } else if (argument.starts_with(std::string(kPlotOption) + "=")) {
+      result.plot = argument.substr(std::string(kPlotOption).size() + 1);
     } else if (argument == "--help") {
       help = true;
     } else if (argument == "--version") {
@@ -111,6 +171,34 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                     : checkFans ? CommandLine::Action::checkFans
                                 : CommandLine::Action::sensors;
   }
+  const bool runs = result.action == CommandLine::Action::run;
+  if (duration && runs) {
+    result.durationSeconds = parseDuration(*duration);
+    if (!result.durationSeconds) {
+      return usageError("invalid duration " + quoted(*duration) +
+                        "; give whole seconds, minutes or hours (90s, 10m, 1h), at most 24h");
+    }
+    if (result.loginItem) {
+      return usageError("--duration is a user start: it does not go with --login-item");
+    }
+  } else if (duration && result.action != CommandLine::Action::showHelp &&
+             result.action != CommandLine::Action::showVersion) {
+    return usageError("--duration goes only with a run");
+  }
+  if (result.plot && !result.durationSeconds && result.action != CommandLine::Action::showHelp &&
+      result.action != CommandLine::Action::showVersion) {
+    return usageError("--plot draws a timed run: it needs --duration");
+  }
+  if (result.plot && runs) {
+    const std::string& plot = *result.plot;
+    if (plot.size() < 5 || (!plot.ends_with(".png") && !plot.ends_with(".svg"))) {
+      return usageError("--plot needs a file name ending in .png or .svg, not " + quoted(plot));
+    }
+  }
+  if (result.device && runs && !result.durationSeconds &&
+      (result.device->find(',') != std::string::npos || *result.device == kAllDevices)) {
+    return usageError("several devices run only in a timed run: add --duration");
+  }
   if (unit && result.action != CommandLine::Action::showHelp &&
       result.action != CommandLine::Action::showVersion) {
     if (result.action != CommandLine::Action::sensors) {
@@ -131,6 +219,9 @@ std::string helpText(const std::string& programName) {
          " [--login-item] [--device DEVICE] [--json]\n"
          "       " +
          programName +
+         " --duration DURATION [--device DEVICE[,DEVICE...]|all] [--plot FILE] [--json]\n"
+         "       " +
+         programName +
          " --list-devices [--json]\n"
          "       " +
          programName +
@@ -147,6 +238,14 @@ std::string helpText(const std::string& programName) {
          deviceForms() +
          ", as --list-devices\n"
          "                   shows); needed on a machine with two or more GPUs\n"
+         "  --duration DURATION\n"
+         "                   run the checked load back to back for DURATION (90s, 10m, 1h; at\n"
+         "                   most 24h) in segments of about 2 s, reading the sensors in each;\n"
+         "                   the notice gives the median, the lowest segment and a verdict\n"
+         "                   (steady, throttled or unstable)\n"
+         "  --device A,B     with --duration: run on each device named, at once; all: every\n"
+         "                   GPU (the CPU only where there is none)\n"
+         "  --plot FILE      with --duration: draw the run into FILE (.png or .svg)\n"
          "  --json           print one JSON object with the outcome on standard output (notices\n"
          "                   that cannot reach the desktop then go to standard error)\n"
          "  --list-devices   list the devices a run can use, one a line, and exit\n"

@@ -28,9 +28,24 @@ struct CommandLine {
   bool loginItem = false;
   bool json = false;
   std::optional<std::string> device;               // the --device value, as given
+  std::optional<double> durationSeconds;           // --duration: a timed run this long
+  std::optional<std::string> plot;                 // --plot: where to draw a timed run
   TemperatureUnit unit = TemperatureUnit::celsius; // the --unit of --sensors
   std::string problem;                             // what is wrong, for usageError
 };
+
+/// The longest timed run, in seconds.
+inline constexpr double kMaxDurationSeconds = 24.0 * 3600.0;
+/// The --device value that names every GPU (the CPU where there is none).
+inline constexpr const char* kAllDevices = "all";
+
+/// Seconds of a --duration value: whole seconds, minutes or hours ("90s", "10m", "1h"), from
+/// 1 s to kMaxDurationSeconds; none for anything else.
+std::optional<double> parseDuration(const std::string& text);
+
+/// The names of a --device value, split at commas ("vulkan:0,cpu"); empty names stay, so that
+/// they are reported.
+std::vector<std::string> deviceList(const std::string& value);
 
 /// Reads the arguments after the program name. An argument not understood, or options that do
 /// not go together, make a usage error; otherwise --help wins over --version, which wins over

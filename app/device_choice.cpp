@@ -1,7 +1,10 @@
 #include "app/device_choice.h"
 
+#include "app/command_line.h"
+
 #include <algorithm>
 #include <map>
+#include <set>
 #include <utility>
 
 namespace ventaro {
@@ -36,6 +39,51 @@ std::string deviceIds(const std::vector<NamedDevice>& devices) {
     ids += (ids.empty() ? "" : ", ") + named.id;
   }
   return ids;
+}
+
+std::vector<NamedDevice> everyGpu(const std::vector<NamedDevice>& devices) {
+  std::vector<NamedDevice> gpus;
+  std::set<std::string> addresses;
+  for (const NamedDevice& named : devices) {
+    if (named.device->isProcessor()) {
+      continue;
+    }
+    const std::optional<gpu::PciIdentity> pci = named.device->pciIdentity();
+    if (pci && !pci->address.empty() && !addresses.insert(pci->address).second) {
+      continue;
+    }
+    gpus.push_back(named);
+  }
+  if (gpus.empty()) {
+    const auto cpu = std::find_if(devices.begin(), devices.end(),
+                                  [](const NamedDevice& named) { return named.id == "cpu"; });
+    if (cpu != devices.end()) {
+      gpus.push_back(*cpu);
+    }
+  }
+  return gpus;
+}
+
+std::optional<std::vector<NamedDevice>> chooseDevices(const std::vector<NamedDevice>& devices,
+                                                      const std::string& value,
+                                                      std::string& problem) {
+  if (value == kAllDevices) {
+    return everyGpu(devices);
+  }
+  std::vector<NamedDevice> chosen;
+  for (const std::string& id : deviceList(value)) {
+    std::shared_ptr<gpu::Device> device = findDevice(devices, id);
+    if (!device) {
+      problem = "unknown device '" + id + "'; the devices here are " + deviceIds(devices);
+      return std::nullopt;
+    }
+    if (findDevice(chosen, id)) {
+      problem = "device '" + id + "' is named twice";
+      return std::nullopt;
+    }
+    chosen.push_back({id, std::move(device)});
+  }
+  return chosen;
 }
 
 ChosenDevicePlatform::ChosenDevicePlatform(gpu::GpuPlatform& inner,

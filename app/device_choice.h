@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,17 @@ std::shared_ptr<gpu::Device> findDevice(const std::vector<NamedDevice>& devices,
 
 /// The ids, comma-separated, for a message.
 std::string deviceIds(const std::vector<NamedDevice>& devices);
+
+/// Every GPU among `devices`, each once: a GPU that several backends list is taken from the
+/// first (the backends come in the order of preference), known by its PCI address. The CPU
+/// device alone where there is no GPU; processor-type devices are no GPUs.
+std::vector<NamedDevice> everyGpu(const std::vector<NamedDevice>& devices);
+
+/// The devices a --device value names: one name, several separated by commas, or "all"
+/// (everyGpu). None, with what is wrong in `problem`, for an unknown or repeated name.
+std::optional<std::vector<NamedDevice>> chooseDevices(const std::vector<NamedDevice>& devices,
+                                                      const std::string& value,
+                                                      std::string& problem);
 
 /// `inner` as seen with one device chosen: that device is the default, the device list holds
 /// it alone (nothing where the CPU device was chosen), and the machine counts one GPU (none

@@ -1,6 +1,7 @@
 #include "app/json_output.h"
 
 #include "app/commands.h"
+#include "app/json_writer.h"
 #include "app/sensors_command.h"
 #include "platform/display_text.h"
 
@@ -13,122 +14,6 @@
 
 namespace ventaro {
 namespace {
-
-// One JSON value under construction; `text()` gives it on one line, ending with a newline.
-class JsonWriter {
-public:
-  JsonWriter() : builder_(json_builder_new()) {}
-  ~JsonWriter() { g_object_unref(builder_); }
-  JsonWriter(const JsonWriter&) = delete;
-  JsonWriter& operator=(const JsonWriter&) = delete;
-
-  JsonWriter& beginObject(const char* name = nullptr) {
-    key(name);
-    json_builder_begin_object(builder_);
-    return *this;
-  }
-  JsonWriter& endObject() {
-    json_builder_end_object(builder_);
-    return *this;
-  }
-  JsonWriter& beginArray(const char* name = nullptr) {
-    key(name);
-    json_builder_begin_array(builder_);
-    return *this;
-  }
-  JsonWriter& endArray() {
-    json_builder_end_array(builder_);
-    return *this;
-  }
-  JsonWriter& member(const char* name, const std::string& value) {
-    key(name);
-    json_builder_add_string_value(builder_, displayText(value).c_str());
-    return *this;
-  }
-  JsonWriter& member(const char* name, const char* value) {
-    return member(name, std::string(value));
-  }
-  JsonWriter& member(const char* name, std::int64_t value) {
-    key(name);
-    json_builder_add_int_value(builder_, value);
-    return *this;
-  }
-  JsonWriter& member(const char* name, std::uint64_t value) {
-    constexpr auto largest = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-    return member(name, static_cast<std::int64_t>(value > largest ? largest : value));
-  }
-  JsonWriter& member(const char* name, double value) {
-    key(name);
-    json_builder_add_double_value(builder_, value);
-    return *this;
-  }
-  JsonWriter& member(const char* name, bool value) {
-    key(name);
-    json_builder_add_boolean_value(builder_, value ? TRUE : FALSE);
-    return *this;
-  }
-  /// A number written with at most `places` decimals (at least one): json-glib writes every
-  /// double with seventeen digits, so that 318.15 would read 318.14999999999998. It goes in as a
-  /// string marked with a control character, which no other string holds (displayText blanks
-  /// them all), and text() takes the quotes and the mark away.
-  JsonWriter& decimal(const char* name, const std::optional<double>& value, int places) {
-    if (!value || !std::isfinite(*value)) {
-      return member(name, std::optional<std::string>());
-    }
-    std::array<char, 64> buffer{};
-    std::snprintf(buffer.data(), buffer.size(), "%.*f", places, *value);
-    std::string number = buffer.data();
-    number.erase(number.find_last_not_of('0') + 1);
-    if (number.back() == '.') {
-      number += '0';
-    }
-    if (number == "-0.0") {
-      number = "0.0";
-    }
-    key(name);
-    json_builder_add_string_value(builder_, (kNumberMark + number).c_str());
-    return *this;
-  }
-  template <typename Value>
-  JsonWriter& member(const char* name, const std::optional<Value>& value) {
-    if (value) {
-      return member(name, *value);
-    }
-    key(name);
-    json_builder_add_null_value(builder_);
-    return *this;
-  }
-
-  std::string text() const {
-    JsonNode* root = json_builder_get_root(builder_);
-    JsonGenerator* generator = json_generator_new();
-    json_generator_set_root(generator, root);
-    gchar* data = json_generator_to_data(generator, nullptr);
-    std::string result = std::string(data) + "\n";
-    g_free(data);
-    // "\u0001318.15" (the string that decimal() made) becomes 318.15.
-    const std::string marked = "\"\\u0001";
-    for (std::size_t at = result.find(marked); at != std::string::npos;
-         at = result.find(marked, at)) {
-      result.erase(result.find('"', at + marked.size()), 1);
-      result.erase(at, marked.size());
-    }
-    g_object_unref(generator);
-    json_node_unref(root);
-    return result;
-  }
-
-private:
-  static constexpr const char* kNumberMark = "\x01";
-
-  void key(const char* name) {
-    if (name != nullptr) {
-      json_builder_set_member_name(builder_, name);
-    }
-  }
-
-  JsonBuilder* builder_;
-};
 
 const char* kindName(RunKind runKind) {
   return runKind == RunKind::benchmark ? "benchmark" : "fan-reset";
@@ -148,35 +33,12 @@ const char* checkName(ResultCheck check) {
 
 void fanResetMembers(JsonWriter& json, const FanResetCheck& check);
 
-// The members every run object has, in one order; `device` may be null.
 std::string runText(RunKind runKind, const gpu::Device* device, const LoadOutcome& outcome,
                     const char* status, const std::optional<std::string>& reason,
                     const std::optional<FanResetCheck>& fanReset = std::nullopt) {
   JsonWriter json;
-  json.beginObject()
-      .member("schema_version", std::int64_t{kJsonSchemaVersion})
-      .member("kind", kindName(runKind))
-      .member("status", status)
-      .member("reason", reason);
-  if (device != nullptr) {
-    json.beginObject("device")
-        .member("backend", device->backend())
-        .member("name", device->name())
-        .member("memory_bytes", device->recommendedMaxWorkingSetSize())
-        .endObject();
-  } else {
-    json.member("device", std::optional<std::string>());
-  }
-  json.member("precision", "fp32")
-      .member("dimension", outcome.dimension)
-      .member("multiplications", outcome.multiplications)
-      .member("seconds", outcome.seconds)
-      .member("gflops", outcome.gflops)
-      .member("result_check", checkName(outcome.check))
-      .member("mismatched_values", outcome.mismatchedValues)
-      .member("accuracy_check", checkName(outcome.accuracyCheck))
-      .member("values_checked", outcome.valuesChecked)
-      .member("values_outside_bound", outcome.valuesOutsideBound);
+  json.beginObject();
+  writeRunMembers(json, runKind, device, outcome, status, reason);
   if (fanReset) {
     fanResetMembers(json, *fanReset);
   }
@@ -225,6 +87,34 @@ void fanResetMembers(JsonWriter& json, const FanResetCheck& check) {
 }
 
 } // namespace
+
+void writeRunMembers(JsonWriter& json, RunKind runKind, const gpu::Device* device,
+                     const LoadOutcome& outcome, const char* status,
+                     const std::optional<std::string>& reason) {
+  json.member("schema_version", std::int64_t{kJsonSchemaVersion})
+      .member("kind", kindName(runKind))
+      .member("status", status)
+      .member("reason", reason);
+  if (device != nullptr) {
+    json.beginObject("device")
+        .member("backend", device->backend())
+        .member("name", device->name())
+        .member("memory_bytes", device->recommendedMaxWorkingSetSize())
+        .endObject();
+  } else {
+    json.member("device", std::optional<std::string>());
+  }
+  json.member("precision", "fp32")
+      .member("dimension", outcome.dimension)
+      .member("multiplications", outcome.multiplications)
+      .member("seconds", outcome.seconds)
+      .member("gflops", outcome.gflops)
+      .member("result_check", checkName(outcome.check))
+      .member("mismatched_values", outcome.mismatchedValues)
+      .member("accuracy_check", checkName(outcome.accuracyCheck))
+      .member("values_checked", outcome.valuesChecked)
+      .member("values_outside_bound", outcome.valuesOutsideBound);
+}
 
 std::string runJson(const RunReport& report) {
   return runText(report.runKind, report.device.get(), report.outcome, statusOf(report.outcome),

@@ -8,6 +8,7 @@
 #include "app/sensors_command.h"
 #include "app/workload_run.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,14 @@ namespace ventaro {
 
 /// Version of the objects below; raised when a key changes meaning or goes away.
 inline constexpr int kJsonSchemaVersion = 1;
+
+class JsonWriter;
+
+/// The members every run object has, in one order, into an object under way; `device` may be
+/// null.
+void writeRunMembers(JsonWriter& json, RunKind runKind, const gpu::Device* device,
+                     const LoadOutcome& outcome, const char* status,
+                     const std::optional<std::string>& reason);
 
 /// A run that ended: kind, device, the load's measures, result check and status.
 std::string runJson(const RunReport& report);

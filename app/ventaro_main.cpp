@@ -7,8 +7,10 @@
 #include "app/device_choice.h"
 #include "app/process_setup.h"
 #include "app/sensors_command.h"
+#include "app/timed_start.h"
 #include "platform/application.h"
 #include "platform/notification_center_on_first_use.h"
+#include "workload/gpu_display_name.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -91,6 +93,30 @@ int closeStandardOutput(std::ostream& standardOutput, int status) {
   return status;
 }
 
+// The devices of a timed start, as --device named them.
+std::vector<BurnInDevice> timedDevicesOf(const std::vector<NamedDevice>& named) {
+  std::vector<BurnInDevice> devices;
+  for (const NamedDevice& entry : named) {
+    devices.push_back({entry.id, "", entry.device});
+  }
+  return devices;
+}
+
+// The default device of a timed start without --device, known by the name --device gives it.
+std::vector<BurnInDevice> defaultTimedDevice(gpu::GpuPlatform& platform) {
+  std::shared_ptr<gpu::Device> device = platform.createSystemDefaultDevice();
+  if (!device) {
+    return {};
+  }
+  std::string id = device->backend() == "cpu" ? "cpu" : device->backend();
+  for (const NamedDevice& named : namedDevices(platform, nullptr)) {
+    if (named.device == device) {
+      id = named.id;
+    }
+  }
+  return {{id, "", std::move(device)}};
+}
+
 int runStart(const std::string& programName, const CommandLine& commandLine,
              std::ostream& standardOutput) {
   GlibApplication application;
@@ -112,22 +138,49 @@ int runStart(const std::string& programName, const CommandLine& commandLine,
 
   // The devices are listed only for a choice: a plain start makes no CPU device it may not use.
   std::optional<ChosenDevicePlatform> chosen;
+  std::vector<NamedDevice> timedDevices;
   if (commandLine.device) {
     const std::vector<NamedDevice> devices =
         namedDevices(*services.gpuPlatform, services.makeCpuDevice);
-    std::shared_ptr<gpu::Device> device = findDevice(devices, *commandLine.device);
-    if (!device) {
-      std::cerr << usageErrorText(programName, "unknown device '" + *commandLine.device +
-                                                   "'; the devices here are " + deviceIds(devices));
+    std::string problem;
+    std::optional<std::vector<NamedDevice>> named =
+        chooseDevices(devices, *commandLine.device, problem);
+    if (!named) {
+      std::cerr << usageErrorText(programName, problem);
       return kExitUsage;
     }
-    services.gpuPlatform = &chosen.emplace(*services.gpuPlatform, std::move(device));
+    if (named->empty()) {
+      std::cerr << "ventaro: no device to run on\n";
+      return kExitNothingToRunOn;
+    }
+    // Naming the devices is the choice: the guard against several GPUs sees the first alone.
+    services.gpuPlatform = &chosen.emplace(*services.gpuPlatform, named->front().device);
+    timedDevices = std::move(*named);
   }
   const RunOutput output{commandLine.json, &standardOutput, &std::cerr};
   services.reportRefusal = [output](RunKind kind, const std::string& reason) {
     output.refused(kind, reason);
   };
   services.reportRun = [output](const RunReport& report) { output.finished(report); };
+  if (commandLine.durationSeconds) {
+    TimedStart timed{{timedDevicesOf(timedDevices), *commandLine.durationSeconds, commandLine.plot},
+                     &application,
+                     services.notificationCenter,
+                     output,
+                     services.telemetryFor,
+                     stderr};
+    gpu::GpuPlatform* platform = services.gpuPlatform;
+    services.timedRun = [timed = std::move(timed), platform]() mutable {
+      if (timed.request.devices.empty()) {
+        timed.request.devices = defaultTimedDevice(*platform);
+      }
+      for (BurnInDevice& entry : timed.request.devices) {
+        entry.name =
+            displayNameFor(entry.device->name(), entry.device->recommendedMaxWorkingSetSize());
+      }
+      return runTimedStart(timed);
+    };
+  }
   // A signal ends the start through the main loop: a start notice already posted is withdrawn
   // first, a fan-reset check under way reports what it has read, and the process exits with
   // 128 + the signal's number. A centre not made yet has posted nothing, and the bus is not

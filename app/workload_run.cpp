@@ -74,7 +74,8 @@ void startWorkloadRun(const WorkloadServices& services, std::int64_t stressLevel
                     services.application,
                     services.gpuPlatform,
                     services.reportRun,
-                    services.followFanReset};
+                    services.followFanReset,
+                    runKind == RunKind::benchmark ? services.timedRun : nullptr};
   // Asked for only now, so that the five seconds count from the moment the notice was posted.
   services.application->asyncAfter(kFinishDelaySeconds,
                                    [plan = std::move(plan)] { finishWorkloadRun(plan); });
@@ -83,6 +84,16 @@ void startWorkloadRun(const WorkloadServices& services, std::int64_t stressLevel
 void finishWorkloadRun(const WorkloadPlan& plan) {
   plan.center->removeDeliveredNotifications({kStartNoticeIdentifier});
 
+  if (plan.timedRun) {
+    // A timed run stops on a termination signal by itself and keeps what it measured, so the
+    // signal waits for the main queue meanwhile.
+    const int status = plan.timedRun();
+    if (status != 0) {
+      plan.application->setExitStatus(status);
+    }
+    plan.application->terminate(plan.delegate.get());
+    return;
+  }
   // The load keeps the main queue busy; a termination signal already seen ends the run here,
   // and one that comes during the load ends the process at once.
   if (!plan.application->beginBlockingWork()) {

@@ -59,6 +59,9 @@ struct WorkloadServices {
   std::function<void(const RunReport&)> reportRun;
   /// Follows a fan-reset run before it ends; may be empty.
   FanResetFollower followFanReset;
+  /// A timed run, run instead of the single load of a benchmark start; it posts its own
+  /// notices and output and returns the exit status. May be empty.
+  std::function<int()> timedRun;
 };
 
 /// What the starting step hands to the finishing step.
@@ -74,6 +77,7 @@ struct WorkloadPlan {
   gpu::GpuPlatform* gpuPlatform = nullptr;
   std::function<void(const RunReport&)> reportRun;
   FanResetFollower followFanReset;
+  std::function<int()> timedRun;
 };
 
 /// The starting step: withdraws an old start notice, asks for permission, sizes the load on

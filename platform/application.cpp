@@ -87,6 +87,10 @@ int GlibApplication::run(ApplicationDelegate& delegate) {
   return exitStatus_;
 }
 
+int GlibApplication::receivedSignal() const {
+  return signals_ ? signals_->received() : 0;
+}
+
 void GlibApplication::watchTerminationSignals(std::function<void(int)> onSignal) {
   signals_ = std::make_unique<TerminationSignals>(std::move(onSignal));
 }

@@ -48,6 +48,9 @@ public:
   virtual bool beginBlockingWork() { return true; }
   /// The blocking work has ended: termination signals wait for the main queue again.
   virtual void endBlockingWork() {}
+  /// The number of the first termination signal that came, 0 while none has. Work that
+  /// keeps the main queue busy and can stop early looks at it instead of blocking signals.
+  virtual int receivedSignal() const { return 0; }
 };
 
 /// The application on the GLib main loop of the default main context. Work items wait in one
@@ -66,6 +69,7 @@ public:
   void setExitStatus(int status) override { exitStatus_ = status; }
   bool beginBlockingWork() override;
   void endBlockingWork() override;
+  int receivedSignal() const override;
 
   /// From now on SIGINT, SIGTERM and SIGHUP are handled: the first one runs `onSignal` with
   /// its number from the main loop (never inside a signal handler), and the process exits

@@ -131,9 +131,9 @@ std::optional<SegmentTiming> LoadSession::runSegment(std::int64_t count, std::in
   }
   perSubmission = std::clamp<std::int64_t>(perSubmission, 1, count);
   gpu::Matrix& result = product();
-  // Encodes and commits the next submission of the segment; null when none can be made.
+  // Encodes the next submission of the segment; null when no command buffer can be made.
   std::int64_t encoded = 0;
-  const auto submitNext = [&]() -> std::unique_ptr<gpu::CommandBuffer> {
+  const auto encodeNext = [&]() -> std::unique_ptr<gpu::CommandBuffer> {
     std::unique_ptr<gpu::CommandBuffer> buffer = takeCommandBuffer();
     if (!buffer) {
       return nullptr;
@@ -146,7 +146,7 @@ std::optional<SegmentTiming> LoadSession::runSegment(std::int64_t count, std::in
     return buffer;
   };
 
-  std::unique_ptr<gpu::CommandBuffer> inFlight = submitNext();
+  std::unique_ptr<gpu::CommandBuffer> inFlight = encodeNext();
   if (!inFlight) {
     fail("cannot make a command buffer");
     return std::nullopt;
@@ -156,35 +156,31 @@ std::optional<SegmentTiming> LoadSession::runSegment(std::int64_t count, std::in
   inFlight->commit();
   double t1 = t0;
   for (;;) {
+    // The next submission is encoded while this one runs, and committed once it has ended:
+    // submissions never overlap, whatever order a backend keeps between them.
     std::unique_ptr<gpu::CommandBuffer> next;
     const std::int64_t before = encoded;
     if (encoded < count && !stop.stop_requested()) {
-      next = submitNext();
-      if (next) {
-        next->commit();
-      }
-    } else if (whileBusy) {
+      next = encodeNext();
+    }
+    if (!next && whileBusy) {
       whileBusy();
     }
     inFlight->waitUntilCompleted();
-    if (!next) {
-      t1 = now();
-    }
+    t1 = now();
     if (const std::optional<gpu::CommandError> error = inFlight->error()) {
-      if (next) {
-        next->waitUntilCompleted();
-      }
       fail(error->message);
       return std::nullopt;
     }
     timing.multiplications += inFlightCount;
-    if (!next) {
-      if (encoded < count && !stop.stop_requested()) {
+    if (!next || stop.stop_requested()) {
+      if (!next && encoded < count && !stop.stop_requested()) {
         fail("cannot make a command buffer");
         return std::nullopt;
       }
       break;
     }
+    next->commit();
     inFlight = std::move(next);
     inFlightCount = encoded - before;
   }

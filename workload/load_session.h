@@ -57,10 +57,10 @@ public:
   bool prepare();
 
   /// `count` multiplications in submissions of at most `perSubmission` each; the next
-  /// submission is encoded and committed before the previous one is waited for, so the device
-  /// is not left idle between them. `stop` is looked at before each submission; `whileBusy`
-  /// (may be empty) runs once while the last submission is on the device. None once the load
-  /// has failed (the reason in failure()).
+  /// submission is encoded while the one before runs and committed as soon as it has ended,
+  /// so the device is idle only for that moment. `stop` is looked at before each submission;
+  /// `whileBusy` (may be empty) runs once while the last submission is on the device. None once the
+  /// load has failed (the reason in failure()).
   std::optional<SegmentTiming> runSegment(std::int64_t count, std::int64_t perSubmission,
                                           std::stop_token stop,
                                           const std::function<void()>& whileBusy,

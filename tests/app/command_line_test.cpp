@@ -65,3 +65,42 @@ TEST(CommandLine, SensorsTakeAUnitCelsiusByDefault) {
 
 } // namespace
 } // namespace ventaro
+
+namespace ventaro {
+namespace {
+
+TEST(TimedRunOptions, DurationsAreWholeSecondsMinutesOrHours) {
+  EXPECT_EQ(parseDuration("90s"), 90.0);
+  EXPECT_EQ(parseDuration("10m"), 600.0);
+  EXPECT_EQ(parseDuration("1h"), 3600.0);
+  EXPECT_EQ(parseDuration("24h"), kMaxDurationSeconds);
+  for (const char* bad : {"", "s", "0s", "25h", "90", "1.5m", "-5s", "+5s", " 5s", "5 s", "5S",
+                          "99999999999h", "1d"}) {
+    EXPECT_FALSE(parseDuration(bad)) << bad;
+  }
+  const CommandLine timed = parseCommandLine(
+      {"--duration=10m", "--device", "vulkan:0,cpu", "--plot", "run.svg", "--json"});
+  EXPECT_EQ(timed.action, CommandLine::Action::run);
+  EXPECT_EQ(timed.durationSeconds, 600.0);
+  EXPECT_EQ(timed.plot, "run.svg");
+  EXPECT_EQ(deviceList(*timed.device), (std::vector<std::string>{"vulkan:0", "cpu"}));
+  EXPECT_EQ(deviceList("a,,b,"), (std::vector<std::string>{"a", "", "b", ""}));
+  // Each of these says what is wrong.
+  for (const std::vector<std::string>& wrong :
+       std::vector<std::vector<std::string>>{{"--duration", "10"},
+                                             {"--duration"},
+                                             {"--duration", "1m", "--login-item"},
+                                             {"--duration", "1m", "--list-devices"},
+                                             {"--plot", "run.png"},
+                                             {"--duration", "1m", "--plot", "run.jpg"},
+                                             {"--duration", "1m", "--plot", ".png"},
+                                             {"--device", "cpu,vulkan:0"},
+                                             {"--device", "all"}}) {
+    const CommandLine refused = parseCommandLine(wrong);
+    EXPECT_EQ(refused.action, CommandLine::Action::usageError) << wrong.front();
+    EXPECT_FALSE(refused.problem.empty());
+  }
+}
+
+} // namespace
+} // namespace ventaro

@@ -172,5 +172,43 @@ TEST(DeviceNames, AreNumberedPerBackendWithTheCpuLastAndShowThePciAddress) {
   EXPECT_EQ(ChosenDevicePlatform(platform, named[3].device).gpuCount(), 0u) << "the CPU";
 }
 
+// "all" takes every GPU once, from the backend listed first, and no processor-type device;
+// the CPU only where there is no GPU. Names are checked one by one.
+TEST(DeviceNames, AllIsEveryGpuOnceAndAListNamesEachDevice) {
+  FakeGpuPlatform platform;
+  const auto device = [](const char* backend, const char* address, bool processor) {
+    auto made = std::make_shared<FakeDevice>();
+    made->backendName = backend;
+    made->processor = processor;
+    if (address != nullptr) {
+      made->pci = gpu::PciIdentity{address, 0x1002, 0x67df};
+    }
+    return made;
+  };
+  const auto cpu = [&] { return device("cpu", nullptr, true); };
+  platform.gpus = {device("cuda", "0000:17:00.0", false), device("vulkan", nullptr, true),
+                   device("vulkan", "0000:17:00.0", false),
+                   device("vulkan", "0000:65:00.0", false)};
+  const std::vector<NamedDevice> named = namedDevices(platform, cpu);
+  const auto idsOf = [](const std::optional<std::vector<NamedDevice>>& devices) {
+    std::string ids;
+    for (const NamedDevice& each : devices.value_or(std::vector<NamedDevice>{})) {
+      ids += each.id + " ";
+    }
+    return ids;
+  };
+  std::string problem;
+  EXPECT_EQ(idsOf(chooseDevices(named, "all", problem)), "cuda:0 vulkan:2 ");
+  EXPECT_EQ(idsOf(chooseDevices(named, "vulkan:0,cpu", problem)), "vulkan:0 cpu ");
+  EXPECT_FALSE(chooseDevices(named, "cpu,cpu", problem));
+  EXPECT_THAT(problem, ::testing::HasSubstr("named twice"));
+  EXPECT_FALSE(chooseDevices(named, "cpu,", problem));
+  EXPECT_THAT(problem, ::testing::HasSubstr("unknown device ''"));
+
+  FakeGpuPlatform noGpu;
+  noGpu.gpus = {device("vulkan", nullptr, true)};
+  EXPECT_EQ(idsOf(chooseDevices(namedDevices(noGpu, cpu), "all", problem)), "cpu ");
+}
+
 } // namespace
 } // namespace ventaro
