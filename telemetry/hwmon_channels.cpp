@@ -34,7 +34,7 @@ std::vector<Wanted> inputsOf(sensors_feature_type type) {
 
 // Called with the lock held.
 std::string labelOf(const sensors_chip_name& chip, const sensors_feature& feature) {
-  const std::string name = feature.name;
+  std::string name = feature.name;
   if (attributeAt(chip.path, name + "_label") == Attribute::hostile) {
     return name;
   }

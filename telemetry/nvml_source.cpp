@@ -3,6 +3,7 @@
 #include "platform/display_text.h"
 #include "telemetry/reading_bounds.h"
 
+#include <array>
 #include <cstdint>
 #include <utility>
 
@@ -78,11 +79,17 @@ std::unique_ptr<Source> nvmlSource(const nvml::Library& nvml, const std::string&
 }
 
 std::vector<std::string> clockEventWords(unsigned long long reasons) { // NOLINT(google-runtime-int)
-  static constexpr std::pair<std::uint64_t, const char*> kWords[] = {
-      {0x1, "idle"},        {0x2, "application clocks"}, {0x4, "power cap"},
-      {0x8, "hw slowdown"}, {0x10, "sync boost"},        {0x20, "thermal"},
-      {0x40, "hw thermal"}, {0x80, "power brake"},       {0x100, "display clocks"},
-  };
+  static constexpr std::array<std::pair<std::uint64_t, const char*>, 9> kWords{{
+      {0x1, "idle"},
+      {0x2, "application clocks"},
+      {0x4, "power cap"},
+      {0x8, "hw slowdown"},
+      {0x10, "sync boost"},
+      {0x20, "thermal"},
+      {0x40, "hw thermal"},
+      {0x80, "power brake"},
+      {0x100, "display clocks"},
+  }};
   std::vector<std::string> words;
   for (const auto& [bit, word] : kWords) {
     if ((reasons & bit) != 0) {

@@ -56,6 +56,7 @@ std::unique_ptr<Source> processorSource(std::string& why) {
   std::sort(found.begin(), found.end(), [](const auto* left, const auto* right) {
     return std::string_view(left->path) < std::string_view(right->path);
   });
+  chips.reserve(found.size());
   for (const sensors_chip_name* chip : found) {
     chips.push_back({chip, hwmon::channelsOf(*chip, {SENSORS_FEATURE_TEMP})});
   }

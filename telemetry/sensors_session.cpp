@@ -13,7 +13,7 @@ namespace ventaro::telemetry::hwmon {
 namespace {
 
 // A sysfs attribute reports one page; 64 KiB covers the largest page size Linux uses.
-constexpr off_t kAttributeLimit = 64 * 1024;
+constexpr off_t kAttributeLimit = off_t{64} * 1024;
 
 struct Started {
   bool ok = false;

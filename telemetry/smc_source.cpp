@@ -36,18 +36,26 @@ public:
   OpenSmc& operator=(OpenSmc&&) = delete;
 };
 
-// The fans, and whether the SMC holds a target speed for each; none when the count cannot be
-// read.
+// Whether the SMC holds a target speed for the fan. Looking a key up may need privileges the
+// process lacks: then the target is not read, and the fan's speed still is.
+bool hasTarget(std::int64_t index) {
+  try {
+    return SMCAccess::isKeyFound(fourCharCodeFromText("F" + std::to_string(index) + "Tg"));
+  } catch (const SMCAccess::SMCError&) {
+    return false;
+  }
+}
+
+// The fans; none when their count cannot be read.
 std::vector<SmcFan> listFans() {
   std::vector<SmcFan> fans;
   try {
     const std::int64_t count = std::min(SMCAccess::readFanCount(), kMostFans);
     for (std::int64_t index = 0; index < count; ++index) {
-      fans.push_back(
-          {index, SMCAccess::isKeyFound(fourCharCodeFromText("F" + std::to_string(index) + "Tg"))});
+      fans.push_back({index, hasTarget(index)});
     }
   } catch (const SMCAccess::SMCError&) {
-    // A fan whose keys cannot be looked at is not read; those before it are.
+    // No count, no fans: the temperatures are still read.
   }
   return fans;
 }

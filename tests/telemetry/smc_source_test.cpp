@@ -57,6 +57,18 @@ TEST_F(SmcSource, ReadsEachFansSpeedItsTargetWhereTheSmcHasOneAndTheNamedSensors
   EXPECT_EQ(smc->callCounts().closeService, 2) << "the connection is closed after each look";
 }
 
+TEST_F(SmcSource, ATargetWhoseKeyCannotBeLookedUpIsLeftOutAndTheFansAreStillRead) {
+  smc->failKey(code("F0Tg"), EmulatedFailure::notPrivileged());
+  std::unique_ptr<telemetry::Source> source = made();
+  ASSERT_NE(source, nullptr);
+  Sample sample;
+  source->read(sample);
+  EXPECT_EQ(sample.readings.size(), 6u);
+  for (const Reading& reading : sample.readings) {
+    EXPECT_NE(reading.quantity, Quantity::fanTarget);
+  }
+}
+
 TEST_F(SmcSource, AKeyThatFailsNowIsLeftOutAndTheRestIsRead) {
   std::unique_ptr<telemetry::Source> source = made();
   ASSERT_NE(source, nullptr);
