@@ -144,11 +144,12 @@ TEST(NvmlClockEvents, EachNamedBitHasItsWord) {
   EXPECT_THAT(clockEventWords(0), IsEmpty());
 }
 
-// Without the driver's library the GPU is run with no sensors of its own, and the debug log
-// says why; nothing is printed otherwise.
-TEST(TelemetryFor, AnNvidiaGpuWithoutNvmlHasNoSourceAndTheDebugLogSaysWhy) {
-  const ChildOutcome outcome = runInChild([]() -> std::string {
-    if (nvml::library(nullptr) != nullptr) {
+// In a child: whether telemetryFor(target) found a source, then each log message it wrote,
+// with its level ("debug: ..." or "other: ..."). "skip NVML..." where NVML is installed and
+// `withoutNvml` is asked for.
+ChildOutcome logOfMaking(const Target& target, bool withoutNvml) {
+  return runInChild([&]() -> std::string {
+    if (withoutNvml && nvml::library(nullptr) != nullptr) {
       return "skip NVML is installed on this machine";
     }
     static std::string logged;
@@ -164,18 +165,37 @@ TEST(TelemetryFor, AnNvidiaGpuWithoutNvmlHasNoSourceAndTheDebugLogSaysWhy) {
           return G_LOG_WRITER_HANDLED;
         },
         nullptr, nullptr);
-    const Telemetry telemetry = telemetryFor(
-        Target{PciIdentity{"0000:65:00.0", pci_vendor::kNvidia, 0x2684}, false, false});
+    const Telemetry telemetry = telemetryFor(target);
     return (telemetry.empty() ? "empty\n" : "sources\n") + logged;
   });
+}
+
+// Without the driver's library the GPU is run with no sensors of its own, and the debug log
+// says why; nothing is printed otherwise.
+TEST(TelemetryFor, AnNvidiaGpuWithoutNvmlHasNoSourceAndTheDebugLogSaysWhy) {
+  const ChildOutcome outcome = logOfMaking(
+      Target{PciIdentity{"0000:65:00.0", pci_vendor::kNvidia, 0x2684}, false, false}, true);
   ASSERT_TRUE(outcome.finished);
   if (outcome.output.starts_with("skip ")) {
     GTEST_SKIP() << outcome.output;
   }
-  EXPECT_THAT(outcome.output, ::testing::StartsWith("empty\n"));
-  EXPECT_THAT(outcome.output, HasSubstr("debug: no GPU sensors during the run: cannot open NVML: "
-                                        "libnvidia-ml.so.1"));
+  EXPECT_EQ(outcome.output.substr(0, outcome.output.find(": libnvidia-ml.so.1")),
+            "empty\ndebug: no GPU sensors during the run: cannot open NVML");
   EXPECT_THAT(outcome.output, ::testing::Not(HasSubstr("other: ")));
+}
+
+TEST(TelemetryFor, OtherMakersAndUnknownAddressesGetNoGpuSource) {
+  const std::pair<PciIdentity, const char*> cases[] = {
+      {{"0000:00:02.0", pci_vendor::kIntel, 0x56a0},
+       "empty\ndebug: no GPU sensors during the run: no sensors are read for this GPU's maker\n"},
+      {{"", pci_vendor::kAmd, 0x744c},
+       "empty\ndebug: no GPU sensors during the run: the GPU's PCI address is unknown\n"},
+  };
+  for (const auto& [pci, expected] : cases) {
+    const ChildOutcome outcome = logOfMaking(Target{pci, false, false}, false);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.output, expected);
+  }
 }
 
 } // namespace
