@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Static analysis of the product sources (app/, platform/, smc/, workload/, bench/ and their
-# subfolders): clang-tidy with the checks in .clang-tidy, then cppcheck. Tests are not analysed.
-# Fails on any finding of either tool.
+# Static analysis of the product sources (app/, platform/, smc/, telemetry/, workload/, bench/
+# and their subfolders): clang-tidy with the checks in .clang-tidy, then cppcheck. Tests are not
+# analysed. Fails on any finding of either tool.
 #
 #   scripts/lint.sh [build-dir]    default: build
 #
@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 root="$(pwd)"
 build="${1:-build}"
 jobs="${LINT_JOBS:-$(nproc)}"
-folders=(app platform smc workload bench)
+folders=(app platform smc telemetry workload bench)
 
 tidy=clang-tidy-14
 if ! command -v "$tidy" >/dev/null; then

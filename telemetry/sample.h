@@ -16,6 +16,7 @@ enum class Quantity {
   power,       // W
   fan,         // rpm, actual
   fanTarget,   // rpm, what the fan is driven toward
+  fanDuty,     // %, of the fan's full speed, what the driver asks of it (not a measurement)
 };
 
 /// One value of one sensor.

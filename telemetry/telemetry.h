@@ -38,6 +38,15 @@ public:
     return made;
   }
   bool empty() const { return sources_.empty(); }
+  /// The name of each source, in the order they are read.
+  std::vector<std::string> sourceNames() const {
+    std::vector<std::string> names;
+    names.reserve(sources_.size());
+    for (const std::unique_ptr<Source>& source : sources_) {
+      names.push_back(source->name());
+    }
+    return names;
+  }
 
 private:
   std::vector<std::unique_ptr<Source>> sources_;
