@@ -42,8 +42,9 @@ struct AppServices {
   /// A timed run that replaces the single load of a user start (see WorkloadServices); may
   /// be empty.
   std::function<int()> timedRun;
-  /// The sensors to read for a device during a timed run; may be empty.
-  std::function<telemetry::Telemetry(const gpu::Device&)> telemetryFor;
+  /// The sensors to read for a device during a timed run (with `machineSensors`, also the
+  /// machine's own: the SMC's fans and temperatures); may be empty.
+  std::function<telemetry::Telemetry(const gpu::Device&, bool machineSensors)> telemetryFor;
   /// The CPU device, made when asked for (it is not among the platform's GPUs).
   std::function<std::shared_ptr<gpu::Device>()> makeCpuDevice;
 };

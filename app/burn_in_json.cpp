@@ -20,6 +20,8 @@ const char* quantityName(telemetry::Quantity quantity) {
     return "fan_rpm";
   case telemetry::Quantity::fanTarget:
     return "fan_target_rpm";
+  case telemetry::Quantity::fanDuty:
+    return "fan_duty_percent";
   }
   return "value";
 }

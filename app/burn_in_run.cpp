@@ -26,7 +26,7 @@ void runOne(const BurnInDevice& entry, std::size_t index, const TelemetryMaker& 
   BurnInResult result;
   try {
     telemetry::Telemetry sensors =
-        telemetryFor ? telemetryFor(*entry.device) : telemetry::Telemetry{};
+        telemetryFor ? telemetryFor(*entry.device, index == 0) : telemetry::Telemetry{};
     telemetry::Sample latest;
     double sensorSeconds = 0.0;
     BurnInHooks hooks;

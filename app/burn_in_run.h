@@ -32,8 +32,9 @@ struct BurnInRequest {
   std::optional<std::string> plotPath;
 };
 
-/// The sensors to read for a device.
-using TelemetryMaker = std::function<telemetry::Telemetry(const gpu::Device&)>;
+/// The sensors to read for a device; with `machineSensors` also the machine's own (the fans),
+/// which one device of a run reads for all.
+using TelemetryMaker = std::function<telemetry::Telemetry(const gpu::Device&, bool machineSensors)>;
 
 /// Where the live line goes: on a terminal one line redrawn in place every `refresh`
 /// seconds, elsewhere (a journal, a file) one whole line every `journalInterval` seconds.

@@ -5,6 +5,7 @@
 #include "platform/system_notification_center.h"
 #include "smc/applesmc/applesmc_driver.h"
 #include "smc/smc_access.h"
+#include "telemetry/telemetry_for.h"
 #include "workload/cpu/cpu_device.h"
 
 #include <iostream>
@@ -46,6 +47,15 @@ AppServices systemAppServices(Application& application, bool launchedAsLoginItem
   };
   services.readFans = readFans;
   services.makeCpuDevice = [] { return std::make_shared<gpu::cpu::CpuDevice>(); };
+  services.telemetryFor = [](const gpu::Device& device, bool machineSensors) {
+    telemetry::Target target;
+    if (std::optional<gpu::PciIdentity> pci = device.pciIdentity(); pci && !device.isProcessor()) {
+      target.pci = std::move(pci);
+    }
+    target.processor = device.isProcessor();
+    target.smc = machineSensors;
+    return telemetry::telemetryFor(target);
+  };
   services.launchedAsLoginItem = launchedAsLoginItem;
   return services;
 }
