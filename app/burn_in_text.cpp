@@ -3,6 +3,7 @@
 #include "app/burn_in_verdict.h"
 #include "platform/display_text.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 
@@ -28,15 +29,14 @@ std::string degrees(double celsius) {
 // m:ss, or h:mm:ss with hours; whole seconds, rounded down.
 std::string clockTime(double seconds, bool withHours) {
   const long long total = std::isfinite(seconds) && seconds > 0 ? whole(std::floor(seconds)) : 0;
-  constexpr int kBuffer = 32;
-  char text[kBuffer];
+  std::array<char, 32> text{};
   if (withHours) {
-    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60,
+    std::snprintf(text.data(), text.size(), "%lld:%02lld:%02lld", total / 3600, total / 60 % 60,
                   total % 60);
   } else {
-    std::snprintf(text, sizeof text, "%lld:%02lld", total / 60, total % 60);
+    std::snprintf(text.data(), text.size(), "%lld:%02lld", total / 60, total % 60);
   }
-  return text;
+  return text.data();
 }
 
 // A reason from outside made safe to show, without the blanks and full stop it may end with.

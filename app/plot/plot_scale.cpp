@@ -1,6 +1,7 @@
 #include "app/plot/plot_scale.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 
@@ -49,9 +50,9 @@ std::string tickLabel(double value, double step) {
   if (std::fabs(value) < step * 1e-6) {
     value = 0.0; // no "-0"
   }
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", std::clamp(decimals, 0, 9), value);
-  return text;
+  std::array<char, 64> text{};
+  std::snprintf(text.data(), text.size(), "%.*f", std::clamp(decimals, 0, 9), value);
+  return text.data();
 }
 
 } // namespace ventaro::plot

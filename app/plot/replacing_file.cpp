@@ -2,12 +2,13 @@
 
 #include "platform/display_text.h"
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <random>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 
@@ -20,7 +21,7 @@ ReplacingFile::~ReplacingFile() {
 }
 
 std::string ReplacingFile::failure(int error) const {
-  return "cannot write " + displayText(path_) + ": " + std::strerror(error);
+  return "cannot write " + displayText(path_) + ": " + std::generic_category().message(error);
 }
 
 bool ReplacingFile::open(std::string& why) {
@@ -43,12 +44,13 @@ bool ReplacingFile::open(std::string& why) {
   std::random_device random;
   constexpr int kAttempts = 16;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    char temporary[64];
-    std::snprintf(temporary, sizeof temporary, ".ventaro-picture-%08x%08x.tmp", random(), random());
-    const int fd = ::openat(directory_->get(), temporary,
+    std::array<char, 64> temporary{};
+    std::snprintf(temporary.data(), temporary.size(), ".ventaro-picture-%08x%08x.tmp", random(),
+                  random());
+    const int fd = ::openat(directory_->get(), temporary.data(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0) {
-      temporary_ = temporary;
+      temporary_ = temporary.data();
       file_.emplace(fd);
       return true;
     }
