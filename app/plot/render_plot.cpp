@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 #include <filesystem>
+#include <fontconfig/fontconfig.h>
 #include <memory>
 #include <unistd.h>
 
@@ -105,6 +106,11 @@ bool renderPlot(const std::vector<BurnInSeries>& series, const std::string& path
     return false;
   }
   return file.commit(why);
+}
+
+void releasePictureCaches() {
+  cairo_debug_reset_static_data();
+  FcFini();
 }
 
 } // namespace ventaro

@@ -16,4 +16,9 @@ namespace ventaro {
 /// for any other extension or when the picture cannot be drawn or written.
 bool renderPlot(const std::vector<BurnInSeries>& series, const std::string& path, std::string& why);
 
+/// Frees what cairo and the font library keep for the rest of the process once text has been
+/// drawn (font caches, which a leak check at exit would report). Call it once, at exit, when no
+/// picture is being drawn on any thread.
+void releasePictureCaches();
+
 } // namespace ventaro

@@ -19,6 +19,14 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
+// The font caches are released once every test has run, as the program does at exit.
+class ReleaseCachesAtExit : public ::testing::Environment {
+public:
+  void TearDown() override { releasePictureCaches(); }
+};
+const ::testing::Environment* const kReleaseCaches =
+    ::testing::AddGlobalTestEnvironment(new ReleaseCachesAtExit);
+
 class RenderPlot : public ::testing::Test {
 protected:
   void SetUp() override {
