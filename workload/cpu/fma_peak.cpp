@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -109,6 +110,15 @@ float chainsPortable(std::int64_t iterations) {
   return total;
 }
 
+// The processor time the calling thread has used.
+std::optional<double> threadCpuSeconds() {
+  timespec now{};
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0) {
+    return std::nullopt;
+  }
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
 Kernel widestKernel() {
 #if defined(__x86_64__)
   __builtin_cpu_init();
@@ -132,12 +142,13 @@ std::optional<FmaPeak> measureFmaPeak(int threads, double seconds) {
   std::vector<std::thread> workers;
   workers.reserve(rates.size());
   bool allStarted = true;
-  for (std::size_t t = 0; t < rates.size(); ++t) {
+  for (double& rate : rates) {
     try {
-      workers.emplace_back([&, t] {
+      workers.emplace_back([&] {
         using Clock = std::chrono::steady_clock;
         kernel.run(chunk / 16); // wake the vector units before timing
         const auto start = Clock::now();
+        const std::optional<double> startCpu = threadCpuSeconds();
         std::int64_t iterations = 0;
         float value = 0;
         double elapsed = 0;
@@ -146,7 +157,12 @@ std::optional<FmaPeak> measureFmaPeak(int threads, double seconds) {
           iterations += chunk;
           elapsed = std::chrono::duration<double>(Clock::now() - start).count();
         } while (elapsed < seconds);
-        rates[t] = static_cast<double>(iterations) * kernel.flopsPerIteration / elapsed / 1e9;
+        // The time the thread ran, not the time it took: other work on a shared machine
+        // would otherwise show as a slower processor.
+        const std::optional<double> endCpu = threadCpuSeconds();
+        const double ran =
+            startCpu && endCpu && *endCpu > *startCpu ? *endCpu - *startCpu : elapsed;
+        rate = static_cast<double>(iterations) * kernel.flopsPerIteration / ran / 1e9;
         sink.store(value, std::memory_order_relaxed);
       });
     } catch (const std::system_error&) {

@@ -15,8 +15,9 @@ struct FmaPeak {
   std::string instructions; // which code path ran, e.g. "AVX2 + FMA"
 };
 
-/// Runs the chains on `threads` threads for about `seconds` each and sums their rates; none
-/// where a thread cannot be started (an address-space limit, say).
+/// Runs the chains on `threads` threads for about `seconds` each and sums their rates, each
+/// over the processor time its thread ran; none where a thread cannot be started (an
+/// address-space limit, say).
 std::optional<FmaPeak> measureFmaPeak(int threads, double seconds);
 
 } // namespace ventaro::gpu::cpu
