@@ -4,13 +4,14 @@
 #include "app/json_output.h"
 #include "platform/display_text.h"
 
+#include <cmath>
 #include <ostream>
 
 namespace ventaro {
 namespace {
 
-std::string shown(const std::optional<std::int64_t>& value) {
-  return value ? std::to_string(*value) : "?";
+std::string shown(const std::optional<std::int64_t>& value, const char* unknown = "?") {
+  return value ? std::to_string(*value) : unknown;
 }
 
 // The device's PCI address, or "-" where it has none or it is not known.
@@ -20,6 +21,16 @@ std::string pciAddress(const gpu::Device& device) {
 }
 
 } // namespace
+
+std::optional<std::int64_t> wholePeakGflops(const gpu::Device& device) {
+  const std::optional<double> peak = device.peakGflops();
+  // A peak beyond any machine's (a hostile driver's figure) is as unknown as none.
+  constexpr double largest = 1e12;
+  if (!peak || !std::isfinite(*peak) || *peak <= 0 || *peak > largest) {
+    return std::nullopt;
+  }
+  return std::llround(*peak);
+}
 
 std::string smcProblem(const SMCAccess::SMCError& error) {
   using Kind = SMCAccess::SMCError::Kind;
@@ -41,7 +52,7 @@ int listDevices(const std::vector<NamedDevice>& devices, bool json, std::ostream
       out << named.id << '\t' << named.device->backend() << '\t'
           << displayText(named.device->name()) << '\t'
           << named.device->recommendedMaxWorkingSetSize() << '\t' << pciAddress(*named.device)
-          << '\n';
+          << '\t' << shown(wholePeakGflops(*named.device), "-") << '\n';
     }
   }
   out.flush();

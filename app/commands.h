@@ -8,7 +8,9 @@
 #include "app/workload_run.h"
 #include "smc/smc_error.h"
 
+#include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,8 +19,11 @@ namespace ventaro {
 /// Why the SMC could not be used, in words.
 std::string smcProblem(const SMCAccess::SMCError& error);
 
-/// Writes one line per device (id, backend, name, memory in bytes, PCI address or "-",
-/// tab-separated) or a JSON array. Returns the exit status.
+/// The device's FP32 peak in whole GFLOPS; none where it is not known.
+std::optional<std::int64_t> wholePeakGflops(const gpu::Device& device);
+
+/// Writes one line per device (id, backend, name, memory in bytes, PCI address or "-", FP32
+/// peak in GFLOPS or "-", tab-separated) or a JSON array. Returns the exit status.
 int listDevices(const std::vector<NamedDevice>& devices, bool json, std::ostream& out);
 
 /// Writes the fans and the terms of the stuck-fan rule (or the JSON object). Returns 0 when

@@ -135,6 +135,7 @@ std::string devicesJson(const std::vector<NamedDevice>& devices) {
         .member("name", named.device->name())
         .member("memory_bytes", named.device->recommendedMaxWorkingSetSize())
         .member("pci_address", pciAddressOf(*named.device))
+        .member("peak_gflops", wholePeakGflops(*named.device))
         .endObject();
   }
   return json.endArray().text();

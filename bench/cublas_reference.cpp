@@ -1,5 +1,6 @@
 #include "bench/library_reference.h"
 #include "workload/cuda/cublas_library.h"
+#include "workload/cuda/fp32_peak.h"
 
 #include <algorithm>
 #include <chrono>
@@ -37,17 +38,6 @@ struct Handle {
     }
   }
 };
-
-// FP32 lanes per SM by compute capability.
-int fp32LanesPerSm(int major, int minor) {
-  if (major >= 8 && !(major == 8 && minor == 0)) {
-    return 128; // 8.6, 8.7, 8.9, 9.x, 10.x, 12.x
-  }
-  if (major == 6 && minor != 0) {
-    return 128;
-  }
-  return 64; // 6.0, 7.x, 8.0
-}
 
 } // namespace
 
@@ -95,19 +85,12 @@ std::optional<double> cublasGflops(int dimension, int count, int repeats) {
 }
 
 std::optional<double> cudaPeakGflops(std::string& what) {
-  int sms = 0, major = 0, minor = 0, clockKhz = 0;
-  if (cudaDeviceGetAttribute(&sms, cudaDevAttrMultiProcessorCount, 0) != cudaSuccess ||
-      cudaDeviceGetAttribute(&major, cudaDevAttrComputeCapabilityMajor, 0) != cudaSuccess ||
-      cudaDeviceGetAttribute(&minor, cudaDevAttrComputeCapabilityMinor, 0) != cudaSuccess ||
-      cudaDeviceGetAttribute(&clockKhz, cudaDevAttrClockRate, 0) != cudaSuccess) {
-    cudaGetLastError();
+  const std::optional<gpu::cuda::SmFigures> figures = gpu::cuda::smFigures(0);
+  if (!figures) {
     return std::nullopt;
   }
-  const int lanes = fp32LanesPerSm(major, minor);
-  what = std::to_string(sms) + " SMs, compute capability " + std::to_string(major) + "." +
-         std::to_string(minor) + ", " + std::to_string(lanes) + " FP32 lanes per SM, " +
-         std::to_string(clockKhz / 1000) + " MHz";
-  return static_cast<double>(sms) * lanes * 2.0 * clockKhz / 1e6;
+  what = gpu::cuda::describe(*figures);
+  return gpu::cuda::fp32PeakGflops(*figures);
 }
 
 } // namespace ventaro::bench

@@ -1,17 +1,19 @@
 // ventaro-bench: the matrix load's throughput through each backend that was built, next to
-// the plain library call it stands on and the device's FP32 peak (measured FMA chains for
-// the processor, SMs × lanes × 2 × clock for a CUDA device). One line per backend, and one
-// per Vulkan device (beside cuBLAS on an NVIDIA GPU):
-//   cpu: load N GFLOPS, library N GFLOPS, ratio R, peak N GFLOPS
-//   vulkan:0: load N GFLOPS, peak N GFLOPS, cuBLAS N GFLOPS, ratio R
+// the plain library call it stands on and the device's FP32 peak with the fraction of it the
+// load reaches (measured FMA chains for the processor, SMs × lanes × 2 × clock for a CUDA
+// device, the device's own figure for a Vulkan one). One line per backend, and one per Vulkan
+// device (beside cuBLAS on an NVIDIA GPU):
+//   cpu: load N GFLOPS, library N GFLOPS, ratio R, peak N GFLOPS, F of peak
+//   vulkan:0: load N GFLOPS, peak N GFLOPS, F of peak, cuBLAS N GFLOPS, ratio R
 // With --shader-report it runs no load: it prints how the compiler of each AMD GPU family
 // compiles the Vulkan multiplication shader (bench/shader_report.h), with no GPU needed.
 
-#include "bench/fma_peak.h"
 #include "bench/library_reference.h"
+#include "bench/peak_text.h"
 #include "bench/shader_report.h"
 #include "bench/vulkan_lines.h"
 #include "workload/cpu/cpu_device.h"
+#include "workload/cpu/fma_peak.h"
 #include "workload/gpu_device.h"
 #include "workload/matrix_load.h"
 
@@ -105,10 +107,7 @@ void printLine(const char* backend, std::int64_t load, double library, std::opti
   std::printf("%s: load %lld GFLOPS, library %lld GFLOPS, ratio %.2f", backend,
               static_cast<long long>(load), static_cast<long long>(library),
               library > 0 ? static_cast<double>(load) / library : 0.0);
-  if (peak) {
-    std::printf(", peak %lld GFLOPS", static_cast<long long>(*peak));
-  }
-  std::printf("\n");
+  std::printf("%s\n", ventaro::bench::peakText(load, peak).c_str());
   std::fflush(stdout);
 }
 
@@ -133,15 +132,16 @@ int main(int argc, char** argv) {
 
   ventaro::gpu::cpu::CpuDevice cpu;
   const int cpuCount = countFor(*options, cpu);
-  const ventaro::bench::FmaPeak peak =
-      ventaro::bench::measureFmaPeak(cpu.threads(), options->peakSeconds);
+  const std::optional<ventaro::gpu::cpu::FmaPeak> peak =
+      ventaro::gpu::cpu::measureFmaPeak(cpu.threads(), options->peakSeconds);
   std::printf("# cpu: %s, %d threads, BLAS core %s, FMA path %s; %d x %d, %d multiplications\n",
-              cpu.name().c_str(), cpu.threads(), openblas_get_corename(), peak.instructions.c_str(),
-              n, n, cpuCount);
+              cpu.name().c_str(), cpu.threads(), openblas_get_corename(),
+              peak ? peak->instructions.c_str() : "not measured", n, n, cpuCount);
   const std::int64_t cpuLoad = loadGflops(cpu, n, cpuCount, options->repeats);
   const double cpuLibrary =
       ventaro::bench::cblasGflops(n, cpuCount, options->repeats, cpu.threads());
-  printLine("cpu", cpuLoad, cpuLibrary, peak.gflops);
+  printLine("cpu", cpuLoad, cpuLibrary,
+            peak ? std::optional<double>(peak->gflops) : std::optional<double>());
 
   ventaro::bench::NvidiaReference nvidia;
   // Every backend's devices are listed; the CUDA line measures the first CUDA device.

@@ -1,8 +1,10 @@
 #include "bench/vulkan_lines.h"
 
+#include "bench/peak_text.h"
 #include "workload/vulkan/vulkan_devices.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace ventaro::bench {
@@ -19,9 +21,12 @@ void printVulkanLines(int dimension, const CountFor& countFor, const LoadMeasure
     const std::string id = "vulkan:" + std::to_string(index);
     const auto pci = device.pciIdentity();
     const bool onNvidia = pci && pci->vendorId == nvidiaVendor && !device.isProcessor();
-    // Vulkan reports neither compute units nor clocks; on an NVIDIA GPU the CUDA backend's
-    // figure is the same device's.
-    const double peak = onNvidia ? nvidia.peakGflops.value_or(0.0) : 0.0;
+    // The device's own figure where the backend can work it out (an AMD GPU); on an NVIDIA
+    // GPU the CUDA backend's figure is the same device's.
+    std::optional<double> peak = device.peakGflops();
+    if (!peak && onNvidia) {
+      peak = nvidia.peakGflops;
+    }
     const int count = countFor(device);
     std::printf("# %s: %s, %s, vendor 0x%04x device 0x%04x%s%s; %d x %d, %d multiplications\n",
                 id.c_str(), device.name().c_str(), device.isProcessor() ? "processor" : "GPU",
@@ -31,11 +36,7 @@ void printVulkanLines(int dimension, const CountFor& countFor, const LoadMeasure
     std::fflush(stdout);
     const std::int64_t load = measure(device);
     std::printf("%s: load %lld GFLOPS", id.c_str(), static_cast<long long>(load));
-    if (peak > 0) {
-      std::printf(", peak %lld GFLOPS", static_cast<long long>(peak));
-    } else {
-      std::printf(", peak unknown (Vulkan reports no compute units or clock)");
-    }
+    std::printf("%s", peakText(load, peak).c_str());
     if (onNvidia && nvidia.cublasGflops && *nvidia.cublasGflops > 0) {
       std::printf(", cuBLAS %lld GFLOPS, ratio %.2f", static_cast<long long>(*nvidia.cublasGflops),
                   static_cast<double>(load) / *nvidia.cublasGflops);

@@ -24,7 +24,7 @@ using CountFor = std::function<int(const gpu::Device&)>;
 /// Prints a comment line and a result line for each Vulkan device (nothing where the Vulkan
 /// backend was not built):
 ///   # vulkan:0: NAME, processor|gpu, PCI ...; peak ... ; N x N, C multiplications
-///   vulkan:0: load N GFLOPS, peak N GFLOPS|peak unknown, cuBLAS ratio R
+///   vulkan:0: load N GFLOPS, peak N GFLOPS, F of peak|peak unknown, cuBLAS N GFLOPS, ratio R
 void printVulkanLines(int dimension, const CountFor& countFor, const LoadMeasure& measure,
                       const NvidiaReference& nvidia);
 

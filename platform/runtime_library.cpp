@@ -34,6 +34,10 @@ void refuseIncomplete(void* library, const std::string& what, std::string& why) 
   dlclose(library);
 }
 
+void closeLibrary(void* library) {
+  dlclose(library);
+}
+
 void* findEntry(void* library, const char* name) {
   return dlsym(library, name);
 }

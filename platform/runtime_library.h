@@ -26,6 +26,9 @@ void* openFirstOf(std::initializer_list<const char*> names, const std::string& w
 /// point: <the loader's words>" in `why` and in the debug log.
 void refuseIncomplete(void* library, const std::string& what, std::string& why);
 
+/// Closes `library`, opened by openFirstOf, when what it was opened for cannot be used.
+void closeLibrary(void* library);
+
 /// The entry point `name` of `library`, null when it has none.
 void* findEntry(void* library, const char* name);
 

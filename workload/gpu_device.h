@@ -131,6 +131,9 @@ public:
   virtual bool isProcessor() const { return false; }
   /// The device's place on the PCI bus, where the backend knows it.
   virtual std::optional<PciIdentity> pciIdentity() const { return std::nullopt; }
+  /// The device's FP32 peak in GFLOPS, where the backend can work it out from what the device
+  /// reports of itself (or, for the processor, measure it); none where it cannot.
+  virtual std::optional<double> peakGflops() const { return std::nullopt; }
   /// Why the last call that failed on this device failed, in the words of the library below
   /// where there is one; empty when nothing failed or there is nothing to say.
   virtual std::string lastFailure() const = 0;

@@ -135,20 +135,22 @@ TEST(LaunchSequence, AChosenDeviceRunsOnAMachineWithSeveralGpus) {
 }
 
 // Ids are numbered per backend, the CPU last; the list shows each device's PCI address
-// where it is known. A chosen processor-type device counts as no GPU.
+// and its peak where they are known. A chosen processor-type device counts as no GPU.
 TEST(DeviceNames, AreNumberedPerBackendWithTheCpuLastAndShowThePciAddress) {
   FakeGpuPlatform platform;
-  const auto device = [](const char* backend, const char* address, bool processor) {
+  const auto device = [](const char* backend, const char* address, bool processor,
+                         std::optional<double> peak = std::nullopt) {
     auto made = std::make_shared<FakeDevice>();
     made->backendName = backend;
     made->processor = processor;
+    made->peak = peak;
     if (address != nullptr) {
       made->pci = gpu::PciIdentity{address, 0x10de, 0x2330};
     }
     return made;
   };
-  platform.gpus = {device("cuda", "0000:17:00.0", false), device("vulkan", nullptr, true),
-                   device("vulkan", "0000:17:00.0", false)};
+  platform.gpus = {device("cuda", "0000:17:00.0", false, 66908.16), device("vulkan", nullptr, true),
+                   device("vulkan", "0000:17:00.0", false, 1e300)}; // no device's: unknown
   const std::vector<NamedDevice> named =
       namedDevices(platform, [&] { return device("cpu", nullptr, true); });
   std::vector<std::string> ids;
@@ -160,12 +162,13 @@ TEST(DeviceNames, AreNumberedPerBackendWithTheCpuLastAndShowThePciAddress) {
   std::ostringstream text, json;
   listDevices(named, false, text);
   listDevices(named, true, json);
-  EXPECT_EQ(text.str(), "cuda:0\tcuda\tFake GPU\t17179869184\t0000:17:00.0\n"
-                        "vulkan:0\tvulkan\tFake GPU\t17179869184\t-\n"
-                        "vulkan:1\tvulkan\tFake GPU\t17179869184\t0000:17:00.0\n"
-                        "cpu\tcpu\tFake GPU\t17179869184\t-\n");
-  EXPECT_THAT(json.str(), ::testing::HasSubstr("\"pci_address\":\"0000:17:00.0\"}"));
-  EXPECT_THAT(json.str(), ::testing::HasSubstr("\"pci_address\":null}"));
+  EXPECT_EQ(text.str(), "cuda:0\tcuda\tFake GPU\t17179869184\t0000:17:00.0\t66908\n"
+                        "vulkan:0\tvulkan\tFake GPU\t17179869184\t-\t-\n"
+                        "vulkan:1\tvulkan\tFake GPU\t17179869184\t0000:17:00.0\t-\n"
+                        "cpu\tcpu\tFake GPU\t17179869184\t-\t-\n");
+  EXPECT_THAT(json.str(),
+              ::testing::HasSubstr("\"pci_address\":\"0000:17:00.0\",\"peak_gflops\":66908}"));
+  EXPECT_THAT(json.str(), ::testing::HasSubstr("\"pci_address\":null,\"peak_gflops\":null}"));
 
   EXPECT_EQ(ChosenDevicePlatform(platform, named[2].device).gpuCount(), 1u);
   EXPECT_EQ(ChosenDevicePlatform(platform, named[1].device).gpuCount(), 0u) << "lavapipe";

@@ -2,6 +2,7 @@
 #include "tests/workload/square_checks.h"
 #include "workload/cpu/cpu_command_buffer.h"
 #include "workload/cpu/cpu_device.h"
+#include "workload/cpu/fma_peak.h"
 #include "workload/cpu/processor_info.h"
 
 #include <sstream>
@@ -62,6 +63,17 @@ TEST(CpuBackend, MisuseEndsAsACommandBufferErrorAndImpossibleObjectsAreRefused) 
   EXPECT_EQ(cpu.device.newBuffer(UINT64_MAX, ResourceOptions::storageModePrivate), nullptr);
   auto buffer = cpu.device.newBuffer(64, ResourceOptions::storageModePrivate);
   EXPECT_EQ(cpu.device.newMatrix(buffer, {5, 4, 16, DataType::float32}), nullptr) << "too small";
+}
+
+// Measured on the device's worker threads on the first call only; nothing to measure on no
+// thread.
+TEST(CpuBackend, MeasuresItsPeakOnceOnItsWorkerThreads) {
+  CpuBackend cpu(1);
+  const std::optional<double> peak = cpu.device.peakGflops();
+  ASSERT_TRUE(peak);
+  EXPECT_GT(*peak, 0.0);
+  EXPECT_EQ(cpu.device.peakGflops(), peak);
+  EXPECT_EQ(measureFmaPeak(0, 0.01), std::nullopt);
 }
 
 TEST(CpuBackend, NamesItselfAfterTheProcessor) {

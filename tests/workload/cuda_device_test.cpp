@@ -1,5 +1,6 @@
 #include "tests/workload/square_checks.h"
 #include "workload/cuda/cuda_device.h"
+#include "workload/cuda/fp32_peak.h"
 #include "workload/matrix_load.h"
 
 namespace ventaro::gpu::cuda {
@@ -53,6 +54,41 @@ TEST_F(CudaBackend, MisuseEndsAsACommandBufferErrorAndDifferencesAreCounted) {
   EXPECT_EQ(device->countDifferences(*m, *other), 2);
   EXPECT_TRUE(backend().square(*m, 1, 5)) << "kernel larger than the matrix";
   EXPECT_EQ(device->newBuffer(0, ResourceOptions::storageModePrivate), nullptr);
+}
+
+// The lanes by compute capability, and the arithmetic, with the figures of a known device.
+TEST(CudaPeak, MultiprocessorsTimesLanesTimesTwoTimesClock) {
+  const std::tuple<int, int, std::optional<int>> lanes[] = {
+      {5, 2, std::nullopt},
+      {6, 0, 64},
+      {6, 1, 128},
+      {7, 0, 64},
+      {7, 5, 64},
+      {8, 0, 64},
+      {8, 6, 128},
+      {8, 9, 128},
+      {9, 0, 128},
+      {10, 0, 128},
+      {12, 0, 128},
+      {13, 0, std::nullopt},
+      {8, -1, std::nullopt},
+  };
+  for (const auto& [major, minor, expected] : lanes) {
+    EXPECT_EQ(fp32LanesPerMultiprocessor(major, minor), expected) << major << "." << minor;
+  }
+  const SmFigures hopper{132, 9, 0, 1'980'000};
+  EXPECT_DOUBLE_EQ(*fp32PeakGflops(hopper), 66908.16); // 132 × 128 × 2 × 1.98 GHz
+  EXPECT_EQ(describe(hopper), "132 SMs, compute capability 9.0, 128 FP32 lanes per SM, 1980 MHz");
+  EXPECT_EQ(fp32PeakGflops({0, 9, 0, 1'980'000}), std::nullopt);
+  EXPECT_EQ(fp32PeakGflops({132, 9, 0, 0}), std::nullopt);
+  EXPECT_EQ(fp32PeakGflops({132, 13, 0, 1'980'000}), std::nullopt);
+}
+
+TEST_F(CudaBackend, KnowsItsPeakFromTheDevicesFigures) {
+  const std::optional<SmFigures> figures = smFigures(0);
+  ASSERT_TRUE(figures);
+  EXPECT_EQ(device->peakGflops(), fp32PeakGflops(*figures)) << describe(*figures);
+  EXPECT_GT(device->peakGflops().value_or(0), 0.0) << describe(*figures);
 }
 
 } // namespace

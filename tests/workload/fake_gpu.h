@@ -28,6 +28,7 @@ public:
   float productError = 0.0f;
   std::string backendName = "fake";
   std::optional<gpu::PciIdentity> pci;
+  std::optional<double> peak; // peakGflops
   bool processor = false;
   // Run inside commit of a command buffer holding the load's own multiplications (one matrix
   // as every operand), not of the one for the first product.
@@ -55,6 +56,7 @@ public:
   std::string backend() const override { return backendName; }
   bool isProcessor() const override { return processor; }
   std::optional<gpu::PciIdentity> pciIdentity() const override { return pci; }
+  std::optional<double> peakGflops() const override { return peak; }
   std::uint64_t recommendedMaxWorkingSetSize() const override { return workingSet; }
   std::uint64_t rowBytesFromColumns(std::int64_t columns, gpu::DataType) const override {
     return rowBytes != 0 ? rowBytes : 4 * static_cast<std::uint64_t>(columns);

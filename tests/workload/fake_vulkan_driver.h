@@ -24,6 +24,12 @@ struct FakePhysicalDevice {
   std::array<std::uint8_t, VK_UUID_SIZE> uuid{};              // all zero: not reported
   std::optional<VkPhysicalDevicePCIBusInfoPropertiesEXT> pci; // offered where set
   VkDriverId driver = VK_DRIVER_ID_MESA_RADV;
+  /// Its queue families; one that only computes where empty.
+  std::vector<VkQueueFamilyProperties> queueFamilies;
+  /// Active compute units, reported through VK_AMD_shader_core_properties2 where not 0.
+  std::uint32_t activeComputeUnits = 0;
+  /// Whether it offers VK_KHR_cooperative_matrix.
+  bool cooperativeMatrix = false;
 };
 
 /// A driver of plain functions over `devices`. Only one is in use at a time (the functions
@@ -39,6 +45,8 @@ public:
   std::uint32_t writtenShort = 0;
   /// Every call that writes the devices answers VK_INCOMPLETE.
   bool alwaysIncomplete = false;
+  /// The queue family vkCreateDevice was last asked for (the device is still not made).
+  std::optional<std::uint32_t> requestedQueueFamily;
 
   FakeVulkanDriver() { current() = this; }
   ~FakeVulkanDriver() { current() = nullptr; }
@@ -92,6 +100,12 @@ private:
     if (of(handle).pci) {
       names.push_back(VK_EXT_PCI_BUS_INFO_EXTENSION_NAME);
     }
+    if (of(handle).activeComputeUnits != 0) {
+      names.push_back(VK_AMD_SHADER_CORE_PROPERTIES_2_EXTENSION_NAME);
+    }
+    if (of(handle).cooperativeMatrix) {
+      names.push_back("VK_KHR_cooperative_matrix");
+    }
     if (extensions == nullptr) {
       *count = static_cast<std::uint32_t>(names.size());
       return VK_SUCCESS;
@@ -140,6 +154,10 @@ private:
       case VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_DRIVER_PROPERTIES:
         reinterpret_cast<VkPhysicalDeviceDriverProperties*>(next)->driverID = device.driver;
         break;
+      case VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_SHADER_CORE_PROPERTIES_2_AMD:
+        reinterpret_cast<VkPhysicalDeviceShaderCoreProperties2AMD*>(next)->activeComputeUnitCount =
+            device.activeComputeUnits;
+        break;
       case VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_SUBGROUP_PROPERTIES:
         reinterpret_cast<VkPhysicalDeviceSubgroupProperties*>(next)->subgroupSize = 64;
         break;
@@ -156,19 +174,26 @@ private:
                                             VK_MEMORY_HEAP_DEVICE_LOCAL_BIT};
   }
 
-  static void queueFamilies(VkPhysicalDevice, std::uint32_t* count,
+  static void queueFamilies(VkPhysicalDevice handle, std::uint32_t* count,
                             VkQueueFamilyProperties* families) {
-    if (families != nullptr && *count > 0) {
-      families[0] = VkQueueFamilyProperties{};
-      families[0].queueFlags = VK_QUEUE_COMPUTE_BIT;
-      families[0].queueCount = 1;
+    std::vector<VkQueueFamilyProperties> listed = of(handle).queueFamilies;
+    if (listed.empty()) {
+      listed.push_back(VkQueueFamilyProperties{VK_QUEUE_COMPUTE_BIT, 1, 0, {}});
     }
-    *count = 1;
+    if (families == nullptr) {
+      *count = static_cast<std::uint32_t>(listed.size());
+      return;
+    }
+    *count = std::min(*count, static_cast<std::uint32_t>(listed.size()));
+    std::copy_n(listed.begin(), *count, families);
   }
 
-  // The fake devices cannot be opened.
-  static VkResult createDevice(VkPhysicalDevice, const VkDeviceCreateInfo*,
+  // The fake devices cannot be opened; the queue family asked for is noted.
+  static VkResult createDevice(VkPhysicalDevice, const VkDeviceCreateInfo* info,
                                const VkAllocationCallbacks*, VkDevice*) {
+    if (info->queueCreateInfoCount > 0) {
+      current()->requestedQueueFamily = info->pQueueCreateInfos[0].queueFamilyIndex;
+    }
     return VK_ERROR_INITIALIZATION_FAILED;
   }
 };

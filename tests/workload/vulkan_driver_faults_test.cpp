@@ -8,7 +8,10 @@
 #include "workload/vulkan/vulkan_device.h"
 #include "workload/vulkan/vulkan_devices.h"
 
+#include <filesystem>
+#include <fstream>
 #include <gmock/gmock.h>
+#include <unistd.h>
 
 namespace ventaro::gpu::vulkan {
 namespace {
@@ -149,6 +152,88 @@ TEST(VulkanEnumeration, ADeviceThatCannotBeOpenedRefusesWorkWithTheDriversReason
   const LoadOutcome outcome = runMatrixLoad(*devices[0], 64, 1);
   ASSERT_TRUE(outcome.failed());
   EXPECT_THAT(*outcome.failure, HasSubstr("VK_ERROR_INITIALIZATION_FAILED"));
+}
+
+// The queue comes from a family that computes and draws nothing where there is one, else from
+// the first that computes; a family without queues does not count.
+TEST(VulkanEnumeration, OpensTheDeviceOnAComputeOnlyQueueFamilyWhereItHasOne) {
+  constexpr VkQueueFlags graphics = VK_QUEUE_GRAPHICS_BIT | VK_QUEUE_COMPUTE_BIT;
+  constexpr VkQueueFlags compute = VK_QUEUE_COMPUTE_BIT | VK_QUEUE_TRANSFER_BIT;
+  constexpr VkQueueFlags transfer = VK_QUEUE_TRANSFER_BIT;
+  const auto family = [](VkQueueFlags flags, std::uint32_t queues = 1) {
+    return VkQueueFamilyProperties{flags, queues, 0, {}};
+  };
+  struct Case {
+    const char* what;
+    std::vector<VkQueueFamilyProperties> families;
+    std::optional<std::uint32_t> chosen;
+  };
+  const std::vector<Case> table{
+      {"compute-only after graphics", {family(graphics), family(transfer), family(compute)}, 2},
+      {"graphics only", {family(transfer), family(graphics), family(graphics)}, 1},
+      {"compute-only family without queues", {family(graphics), family(compute, 0)}, 0},
+      {"compute-only first", {family(compute), family(graphics)}, 0},
+      {"none computes", {family(transfer)}, std::nullopt},
+  };
+  for (const Case& c : table) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(computeQueueFamily(c.families), c.chosen);
+    FakeVulkanDriver driver; // the same where the device is opened
+    driver.devices = {gpuAt(1, 1)};
+    driver.devices[0].queueFamilies = c.families;
+    const auto api = driver.api();
+    const auto devices = listDevices(api);
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0]->newCommandQueue(), nullptr);
+    EXPECT_EQ(driver.requestedQueueFamily, c.chosen);
+    if (!c.chosen) {
+      EXPECT_EQ(devices[0]->lastFailure(), "the device has no compute queue");
+    }
+  }
+}
+
+// An AMD GPU's peak comes from its active compute units and the highest level of its shader
+// clock under its PCI folder; without either, and for any other device, it is unknown.
+TEST(VulkanEnumeration, KnowsAnAmdGpusPeakFromItsComputeUnitsAndClock) {
+  const auto root =
+      std::filesystem::temp_directory_path() / ("ventaro-amd-" + std::to_string(getpid()));
+  std::filesystem::create_directories(root / "0000:03:00.0");
+  std::ofstream(root / "0000:03:00.0" / "pp_dpm_sclk") << "0: 500Mhz\n1: 2000Mhz *\n";
+  FakePhysicalDevice amd = gpuAt(3, 1);
+  amd.activeComputeUnits = 40;
+  FakePhysicalDevice matrixUnits = amd; // matrix instructions: two FP32 operations per lane
+  matrixUnits.uuid.fill(2);
+  matrixUnits.pci->pciDevice = 1;
+  matrixUnits.cooperativeMatrix = true;
+  std::filesystem::create_directories(root / "0000:03:01.0");
+  std::ofstream(root / "0000:03:01.0" / "pp_dpm_sclk") << "0: 500Mhz\n1: 2000Mhz *\n";
+  FakePhysicalDevice noClock = gpuAt(4, 3);
+  noClock.activeComputeUnits = 40;
+  FakePhysicalDevice noUnits = gpuAt(3, 4); // the clock is there, the units are not
+  noUnits.pci->pciDevice = 2;
+  std::filesystem::create_symlink(root / "0000:03:00.0", root / "0000:03:02.0");
+  FakePhysicalDevice other = amd;
+  other.uuid.fill(5);
+  other.pci->pciBus = 9;
+  other.vendorId = 0x10de;
+  std::filesystem::create_symlink(root / "0000:03:00.0", root / "0000:09:00.0");
+  FakePhysicalDevice software = amd;
+  software.uuid.fill(6);
+  software.pci->pciBus = 5;
+  software.type = VK_PHYSICAL_DEVICE_TYPE_CPU;
+  std::filesystem::create_symlink(root / "0000:03:00.0", root / "0000:05:00.0");
+
+  FakeVulkanDriver driver;
+  driver.devices = {amd, matrixUnits, noClock, noUnits, other, software};
+  const auto api = driver.api();
+  const auto devices = listDevices(api, root.string());
+  ASSERT_EQ(devices.size(), 6u);
+  EXPECT_EQ(devices[0]->peakGflops(), 40 * 128 * 2000 / 1e3);
+  EXPECT_EQ(devices[1]->peakGflops(), 40 * 256 * 2000 / 1e3);
+  for (std::size_t unknown = 2; unknown < devices.size(); ++unknown) {
+    EXPECT_EQ(devices[unknown]->peakGflops(), std::nullopt) << devices[unknown]->name();
+  }
+  std::filesystem::remove_all(root);
 }
 
 // The machine's own first Vulkan device, through a table that reports it lost.

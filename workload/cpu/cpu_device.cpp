@@ -2,6 +2,7 @@
 
 #include "workload/cpu/cpu_command_buffer.h"
 #include "workload/cpu/cpu_objects.h"
+#include "workload/cpu/fma_peak.h"
 #include "workload/cpu/processor_info.h"
 #include "workload/uniform_values.h"
 
@@ -45,6 +46,15 @@ std::uint64_t physicalMemoryBytes() {
 }
 
 } // namespace
+
+std::optional<double> CpuDevice::peakGflops() const {
+  std::call_once(peakOnce_, [this] {
+    if (const std::optional<FmaPeak> measured = measureFmaPeak(threads_, kListedPeakSeconds)) {
+      peak_ = measured->gflops;
+    }
+  });
+  return peak_;
+}
 
 AlignedBlock::AlignedBlock(std::size_t length) {
   const std::size_t rounded = (length + blockAlignment - 1) / blockAlignment * blockAlignment;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -21,6 +22,10 @@ struct CpuDeviceOptions {
   /// Worker threads of a command buffer; 0 means one per processor this process may use.
   int threads = 0;
 };
+
+/// How long the CPU device measures its peak for: short enough for a listing of the devices,
+/// long enough for a figure within a few percent of a longer run's.
+inline constexpr double kListedPeakSeconds = 0.2;
 
 /// Working set the CPU device recommends per worker thread: one 4096 × 4096 FP32 matrix.
 inline constexpr std::uint64_t workingSetPerThread = std::uint64_t{64} << 20;
@@ -46,12 +51,17 @@ public:
   std::optional<std::vector<float>>
   readElements(const Matrix& matrix, std::span<const ElementPosition> positions) override;
   bool isProcessor() const override { return true; }
+  /// The FMA peak of its worker threads (measureFmaPeak in fma_peak.h, for
+  /// kListedPeakSeconds), measured on the first call; the same figure afterwards.
+  std::optional<double> peakGflops() const override;
 
 private:
   static std::int64_t differingElements(const CpuMatrix& left, const CpuMatrix& right);
 
   std::string name_;
   int threads_;
+  mutable std::once_flag peakOnce_;
+  mutable std::optional<double> peak_;
 };
 
 /// For tests and tools: the elements of a CPU-backend matrix, row by row without padding.

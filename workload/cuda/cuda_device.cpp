@@ -44,9 +44,9 @@ std::vector<std::shared_ptr<Device>> enumerate() {
                   static_cast<unsigned>(properties.pciDomainID),
                   static_cast<unsigned>(properties.pciBusID),
                   static_cast<unsigned>(properties.pciDeviceID));
-    devices.push_back(std::make_shared<CudaDevice>(ordinal, properties.name,
-                                                   properties.totalGlobalMem,
-                                                   PciIdentity{address.data(), 0x10de, 0}));
+    devices.push_back(
+        std::make_shared<CudaDevice>(ordinal, properties.name, properties.totalGlobalMem,
+                                     PciIdentity{address.data(), 0x10de, 0}, smFigures(ordinal)));
   }
   return devices;
 }
@@ -96,8 +96,10 @@ std::vector<std::shared_ptr<Device>> usableCudaDevices() {
   return devices;
 }
 
-CudaDevice::CudaDevice(int ordinal, std::string name, std::uint64_t totalMemory, PciIdentity pci)
-    : ordinal_(ordinal), name_(std::move(name)), totalMemory_(totalMemory), pci_(std::move(pci)) {}
+CudaDevice::CudaDevice(int ordinal, std::string name, std::uint64_t totalMemory, PciIdentity pci,
+                       std::optional<SmFigures> figures)
+    : ordinal_(ordinal), name_(std::move(name)), totalMemory_(totalMemory), pci_(std::move(pci)),
+      figures_(figures) {}
 
 std::unique_ptr<CommandQueue> CudaDevice::newCommandQueue() {
   std::shared_ptr<QueueResources> resources = QueueResources::make(ordinal_, lastFailure_);

@@ -4,6 +4,7 @@
 // FP32, a command buffer's work replayed from prebuilt CUDA graphs.
 
 #include "workload/cuda/cuda_command_buffer.h"
+#include "workload/cuda/fp32_peak.h"
 #include "workload/gpu_device.h"
 
 #include <cstdint>
@@ -25,7 +26,8 @@ std::vector<std::shared_ptr<Device>> usableCudaDevices();
 
 class CudaDevice final : public BackendDevice<CudaCommandBuffer, CudaMatrix, CudaBuffer> {
 public:
-  CudaDevice(int ordinal, std::string name, std::uint64_t totalMemory, PciIdentity pci = {});
+  CudaDevice(int ordinal, std::string name, std::uint64_t totalMemory, PciIdentity pci = {},
+             std::optional<SmFigures> figures = std::nullopt);
 
   std::string name() const override { return name_; }
   std::string backend() const override { return "cuda"; }
@@ -45,6 +47,10 @@ public:
   readElements(const Matrix& matrix, std::span<const ElementPosition> positions) override;
   /// The address the runtime reports; NVIDIA's vendor id (the device id is not known).
   std::optional<PciIdentity> pciIdentity() const override { return pci_; }
+  /// From its multiprocessors, compute capability and clock (see fp32_peak.h).
+  std::optional<double> peakGflops() const override {
+    return figures_ ? fp32PeakGflops(*figures_) : std::nullopt;
+  }
   int ordinal() const { return ordinal_; }
 
 protected:
@@ -55,6 +61,7 @@ private:
   std::string name_;
   std::uint64_t totalMemory_;
   PciIdentity pci_;
+  std::optional<SmFigures> figures_;
 };
 
 /// For tests and tools: the elements of a CUDA-backend matrix, row by row without padding.

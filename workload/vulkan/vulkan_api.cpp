@@ -2,53 +2,34 @@
 
 #include "workload/vulkan/vulkan_api.h"
 
+#include "platform/runtime_library.h"
+
 #include <algorithm>
-#include <dlfcn.h>
 #include <glib.h>
-#include <memory>
-#include <mutex>
-#include <optional>
 
 namespace ventaro::gpu::vulkan {
 namespace {
-
-struct Loaded {
-  std::optional<InstanceApi> api;
-  std::string why;
-};
 
 std::string logged(std::string message) {
   g_debug("%s", message.c_str());
   return message;
 }
 
-Loaded makeInstance() {
-  Loaded loaded;
-  // Closed again on every failure below; kept open once an instance is made.
-  std::unique_ptr<void, int (*)(void*)> library(dlopen("libvulkan.so.1", RTLD_NOW | RTLD_LOCAL),
-                                                &dlclose);
-  if (!library) {
-    // Only ever called under the once flag below.
-    const char* error = dlerror(); // NOLINT(concurrency-mt-unsafe)
-    loaded.why = logged("no Vulkan loader: " + std::string(error != nullptr ? error : ""));
-    return loaded;
-  }
-  auto getInstanceProcAddr =
-      reinterpret_cast<PFN_vkGetInstanceProcAddr>(dlsym(library.get(), "vkGetInstanceProcAddr"));
-  if (getInstanceProcAddr == nullptr) {
-    loaded.why = logged("the Vulkan loader has no vkGetInstanceProcAddr");
-    return loaded;
-  }
+// The instance, made through the loader's vkGetInstanceProcAddr; the reason where it cannot
+// be made.
+Made<InstanceApi> makeInstance(PFN_vkGetInstanceProcAddr getInstanceProcAddr) {
   auto enumerateVersion = reinterpret_cast<PFN_vkEnumerateInstanceVersion>(
       getInstanceProcAddr(VK_NULL_HANDLE, "vkEnumerateInstanceVersion"));
   std::uint32_t version = VK_API_VERSION_1_0;
   if (enumerateVersion == nullptr || enumerateVersion(&version) != VK_SUCCESS ||
       version < VK_API_VERSION_1_1) {
-    loaded.why = logged("the Vulkan loader is older than Vulkan 1.1");
-    return loaded;
+    return Why{logged("the Vulkan loader is older than Vulkan 1.1")};
   }
   auto createInstance = reinterpret_cast<PFN_vkCreateInstance>(
       getInstanceProcAddr(VK_NULL_HANDLE, "vkCreateInstance"));
+  if (createInstance == nullptr) {
+    return Why{logged("the Vulkan loader has no vkCreateInstance")};
+  }
   VkApplicationInfo application{};
   application.sType = VK_STRUCTURE_TYPE_APPLICATION_INFO;
   application.pApplicationName = "ventaro";
@@ -57,13 +38,8 @@ Loaded makeInstance() {
   info.sType = VK_STRUCTURE_TYPE_INSTANCE_CREATE_INFO;
   info.pApplicationInfo = &application;
   InstanceApi api;
-  if (createInstance == nullptr) {
-    loaded.why = logged("the Vulkan loader has no vkCreateInstance");
-    return loaded;
-  }
   if (auto failed = failure(createInstance(&info, nullptr, &api.instance), "vkCreateInstance")) {
-    loaded.why = *failed;
-    return loaded;
+    return Why{*failed};
   }
   bool complete = true;
 #define VENTARO_VULKAN_BIND(name)                                                                  \
@@ -75,14 +51,32 @@ Loaded makeInstance() {
     if (api.vkDestroyInstance != nullptr) {
       api.vkDestroyInstance(api.instance, nullptr);
     }
-    loaded.why = logged("the Vulkan instance lacks a Vulkan 1.1 entry point");
-    return loaded;
+    return Why{logged("the Vulkan instance lacks a Vulkan 1.1 entry point")};
+  }
+  return api;
+}
+
+OpenedLibrary<InstanceApi> open() {
+  OpenedLibrary<InstanceApi> opened;
+  void* library = openFirstOf({"libvulkan.so.1"}, "the Vulkan loader", opened.why);
+  if (library == nullptr) {
+    return opened;
+  }
+  PFN_vkGetInstanceProcAddr getInstanceProcAddr = nullptr;
+  if (!bindEntry(library, "vkGetInstanceProcAddr", getInstanceProcAddr)) {
+    refuseIncomplete(library, "the Vulkan loader", opened.why);
+    return opened;
+  }
+  Made<InstanceApi> made = makeInstance(getInstanceProcAddr);
+  if (!made) {
+    opened.why = made.why();
+    closeLibrary(library);
+    return opened;
   }
   // The loader stays open and the instance alive for the rest of the process: devices made
   // from it may live until exit.
-  loaded.api = api;
-  static_cast<void>(library.release()); // deliberately never closed
-  return loaded;
+  opened.entries = *made;
+  return opened;
 }
 
 } // namespace
@@ -98,13 +92,12 @@ bool DeviceApi::load(const InstanceApi& instance, VkDevice device) {
 }
 
 Made<const InstanceApi*> instanceApi() {
-  static std::once_flag once;
-  static Loaded loaded;
-  std::call_once(once, [] { loaded = makeInstance(); });
-  if (!loaded.api) {
-    return Why{loaded.why};
+  std::string why;
+  const InstanceApi* api = openOnce(&open, &why);
+  if (api == nullptr) {
+    return Why{why};
   }
-  return &*loaded.api;
+  return api;
 }
 
 std::string resultName(VkResult result) {
@@ -145,6 +138,23 @@ Failure failure(VkResult result, const char* what) {
   return logged(std::string(what) + ": " + resultName(result));
 }
 
+std::optional<std::uint32_t> computeQueueFamily(std::span<const VkQueueFamilyProperties> families) {
+  const auto computes = [](const VkQueueFamilyProperties& family) {
+    return (family.queueFlags & VK_QUEUE_COMPUTE_BIT) != 0 && family.queueCount > 0;
+  };
+  const auto computeOnly = [&](const VkQueueFamilyProperties& family) {
+    return computes(family) && (family.queueFlags & VK_QUEUE_GRAPHICS_BIT) == 0;
+  };
+  auto found = std::find_if(families.begin(), families.end(), computeOnly);
+  if (found == families.end()) {
+    found = std::find_if(families.begin(), families.end(), computes);
+  }
+  if (found == families.end()) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(found - families.begin());
+}
+
 Made<ComputeDevice> createComputeDevice(const InstanceApi& instance, VkPhysicalDevice physical,
                                         const void* next, std::span<const char* const> extensions) {
   const Made<std::vector<VkQueueFamilyProperties>> properties = enumerated<VkQueueFamilyProperties>(
@@ -156,15 +166,12 @@ Made<ComputeDevice> createComputeDevice(const InstanceApi& instance, VkPhysicalD
   if (!properties) {
     return Why{properties.why()};
   }
-  const auto computes = [](const VkQueueFamilyProperties& family) {
-    return (family.queueFlags & VK_QUEUE_COMPUTE_BIT) != 0 && family.queueCount > 0;
-  };
-  const auto found = std::find_if(properties->begin(), properties->end(), computes);
-  if (found == properties->end()) {
+  const std::optional<std::uint32_t> family = computeQueueFamily(*properties);
+  if (!family) {
     return Why{"the device has no compute queue"};
   }
   ComputeDevice made;
-  made.queueFamily = static_cast<std::uint32_t>(found - properties->begin());
+  made.queueFamily = *family;
   const float priority = 1.0f;
   VkDeviceQueueCreateInfo queueInfo{};
   queueInfo.sType = VK_STRUCTURE_TYPE_DEVICE_QUEUE_CREATE_INFO;

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -100,7 +101,12 @@ std::string resultName(VkResult result);
 /// None for VK_SUCCESS; otherwise "<what>: <result name>", also written to the debug log.
 Failure failure(VkResult result, const char* what);
 
-/// A logical device with one queue of the first queue family that computes.
+/// Of a device's queue families, the one its compute queue comes from: the first that computes
+/// and draws nothing (such a queue's work runs beside the display's rather than between it),
+/// else the first that computes; none where no family has a compute queue.
+std::optional<std::uint32_t> computeQueueFamily(std::span<const VkQueueFamilyProperties> families);
+
+/// A logical device with one queue of the family computeQueueFamily chooses.
 struct ComputeDevice {
   VkDevice device = VK_NULL_HANDLE;
   std::uint32_t queueFamily = 0;

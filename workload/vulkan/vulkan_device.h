@@ -34,6 +34,8 @@ struct DeviceFacts {
   /// The largest buffer the device binds as one storage buffer in one allocation.
   std::uint64_t maxBufferBytes = 0;
   GemmTiles tiles;
+  /// The FP32 peak where the driver reports enough to work it out (see amd_peak.h).
+  std::optional<double> peakGflops;
 };
 
 class VulkanDevice final : public BackendDevice<VulkanCommandBuffer, VulkanMatrix, VulkanBuffer> {
@@ -58,6 +60,7 @@ public:
   readElements(const Matrix& matrix, std::span<const ElementPosition> positions) override;
   bool isProcessor() const override { return facts_.processor; }
   std::optional<PciIdentity> pciIdentity() const override { return facts_.pci; }
+  std::optional<double> peakGflops() const override { return facts_.peakGflops; }
 
   const DeviceFacts& facts() const { return facts_; }
   VkPhysicalDevice physical() const { return physical_; }

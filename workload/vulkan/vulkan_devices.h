@@ -3,11 +3,13 @@
 // The Vulkan backend's devices, as the GPU layer lists them.
 
 #include "workload/gpu_device.h"
+#include "workload/pci_gpus.h"
 #include "workload/vulkan/vulkan_api.h"
 
 #include <cstddef>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace ventaro::gpu::vulkan {
@@ -22,8 +24,10 @@ struct DeviceFacts;
 std::vector<std::shared_ptr<Device>> vulkanDevices();
 
 /// The devices the instance of `api` lists, made to call through `api` (vulkanDevices() hands
-/// it the process's instance; tests, a table of their own).
-std::vector<std::shared_ptr<VulkanDevice>> listDevices(const InstanceApi& api);
+/// it the process's instance; tests, a table of their own). An AMD GPU's shader clocks are read
+/// from its folder under `pciRoot`.
+std::vector<std::shared_ptr<VulkanDevice>>
+listDevices(const InstanceApi& api, const std::string& pciRoot = kPciDevicesRoot);
 
 /// Of the devices `listed`, in listing order, the positions of those kept: one per device,
 /// two being one where they report one device UUID or one PCI address. Of one device, a

@@ -5,6 +5,7 @@
 
 #include "workload/cpu/cpu_device.h"
 #include "workload/cpu/processor_info.h"
+#include "workload/vulkan/amd_peak.h"
 #include "workload/vulkan/device_name.h"
 #include "workload/vulkan/vulkan_device.h"
 #include "workload/vulkan/vulkan_devices.h"
@@ -73,13 +74,29 @@ bool layeredDriver(VkDriverId driver) {
          driver == VK_DRIVER_ID_MOLTENVK;
 }
 
-DeviceFacts factsOf(const InstanceApi& api, VkPhysicalDevice physical) {
+// The extension of the matrix instructions AMD GPUs have from RDNA 3 on, the generation whose
+// lanes issue two FP32 operations per clock (the headers here predate its name macro).
+constexpr const char* kCooperativeMatrixExtension = "VK_KHR_cooperative_matrix";
+
+// An AMD GPU's peak from its active compute units and its kernel driver's highest shader
+// clock; none for any other device, and where either figure is missing.
+std::optional<double> amdPeak(const DeviceFacts& facts, const Extensions& extensions,
+                              std::uint32_t activeComputeUnits, const std::string& pciRoot) {
+  if (facts.processor || facts.pci.vendorId != pci_vendor::kAmd || activeComputeUnits == 0) {
+    return std::nullopt;
+  }
+  return amdPeakGflops(activeComputeUnits, offers(extensions, kCooperativeMatrixExtension),
+                       readHighestShaderClockMhz(pciRoot, facts.pci.address));
+}
+
+DeviceFacts factsOf(const InstanceApi& api, VkPhysicalDevice physical, const std::string& pciRoot) {
   VkPhysicalDeviceProperties basic{};
   api.vkGetPhysicalDeviceProperties(physical, &basic);
   const bool version11 = basic.apiVersion >= VK_API_VERSION_1_1;
   const Extensions extensions = extensionsOf(api, physical);
   const bool pciOffered = offers(extensions, VK_EXT_PCI_BUS_INFO_EXTENSION_NAME);
   const bool driverOffered = offers(extensions, VK_KHR_DRIVER_PROPERTIES_EXTENSION_NAME);
+  const bool coresOffered = offers(extensions, VK_AMD_SHADER_CORE_PROPERTIES_2_EXTENSION_NAME);
 
   VkPhysicalDeviceProperties2 properties{};
   properties.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_PROPERTIES_2;
@@ -94,11 +111,16 @@ DeviceFacts factsOf(const InstanceApi& api, VkPhysicalDevice physical) {
   subgroup.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_SUBGROUP_PROPERTIES;
   VkPhysicalDeviceIDProperties id{};
   id.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_ID_PROPERTIES;
+  VkPhysicalDeviceShaderCoreProperties2AMD cores{};
+  cores.sType = VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_SHADER_CORE_PROPERTIES_2_AMD;
   if (pciOffered) {
     chain(properties, pci);
   }
   if (driverOffered) {
     chain(properties, driver);
+  }
+  if (coresOffered) {
+    chain(properties, cores);
   }
   if (version11) {
     chain(properties, maintenance);
@@ -136,12 +158,14 @@ DeviceFacts factsOf(const InstanceApi& api, VkPhysicalDevice physical) {
   facts.tiles =
       gemmTilesFor({limits.maxComputeWorkGroupInvocations, limits.maxComputeWorkGroupSize[0],
                     limits.maxComputeSharedMemorySize, version11 ? subgroup.subgroupSize : 0});
+  facts.peakGflops = amdPeak(facts, extensions, cores.activeComputeUnitCount, pciRoot);
   return facts;
 }
 
 } // namespace
 
-std::vector<std::shared_ptr<VulkanDevice>> listDevices(const InstanceApi& api) {
+std::vector<std::shared_ptr<VulkanDevice>> listDevices(const InstanceApi& api,
+                                                       const std::string& pciRoot) {
   std::vector<std::shared_ptr<VulkanDevice>> devices;
   const Made<std::vector<VkPhysicalDevice>> physical = enumerated<VkPhysicalDevice>(
       "vkEnumeratePhysicalDevices", [&](std::uint32_t* count, VkPhysicalDevice* handles) {
@@ -155,7 +179,7 @@ std::vector<std::shared_ptr<VulkanDevice>> listDevices(const InstanceApi& api) {
   }
   std::vector<DeviceFacts> listed;
   for (VkPhysicalDevice device : *physical) {
-    listed.push_back(factsOf(api, device));
+    listed.push_back(factsOf(api, device, pciRoot));
   }
   for (const std::size_t kept : onePerDevice(listed)) {
     devices.push_back(std::make_shared<VulkanDevice>(api, (*physical)[kept], listed[kept]));

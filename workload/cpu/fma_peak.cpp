@@ -1,9 +1,12 @@
-#include "bench/fma_peak.h"
+#include "workload/cpu/fma_peak.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <ctime>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -11,7 +14,7 @@
 #include <immintrin.h>
 #endif
 
-namespace ventaro::bench {
+namespace ventaro::gpu::cpu {
 namespace {
 
 // One chain step is acc = acc × m + a with m just below 1: values settle near a / (1 − m),
@@ -107,6 +110,15 @@ float chainsPortable(std::int64_t iterations) {
   return total;
 }
 
+// The processor time the calling thread has used.
+std::optional<double> threadCpuSeconds() {
+  timespec now{};
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0) {
+    return std::nullopt;
+  }
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
 Kernel widestKernel() {
 #if defined(__x86_64__)
   __builtin_cpu_init();
@@ -122,33 +134,48 @@ Kernel widestKernel() {
 
 } // namespace
 
-FmaPeak measureFmaPeak(int threads, double seconds) {
+std::optional<FmaPeak> measureFmaPeak(int threads, double seconds) {
   const Kernel kernel = widestKernel();
   constexpr std::int64_t chunk = 1 << 20;
-  std::vector<double> rates(static_cast<std::size_t>(threads), 0.0);
+  std::vector<double> rates(static_cast<std::size_t>(std::max(threads, 0)), 0.0);
   std::atomic<float> sink{0.0f};
   std::vector<std::thread> workers;
-  workers.reserve(static_cast<std::size_t>(threads));
-  for (int t = 0; t < threads; ++t) {
-    workers.emplace_back([&, t] {
-      using Clock = std::chrono::steady_clock;
-      kernel.run(chunk / 16); // wake the vector units before timing
-      const auto start = Clock::now();
-      std::int64_t iterations = 0;
-      float value = 0;
-      double elapsed = 0;
-      do {
-        value += kernel.run(chunk);
-        iterations += chunk;
-        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-      } while (elapsed < seconds);
-      rates[static_cast<std::size_t>(t)] =
-          static_cast<double>(iterations) * kernel.flopsPerIteration / elapsed / 1e9;
-      sink.store(value, std::memory_order_relaxed);
-    });
+  workers.reserve(rates.size());
+  bool allStarted = true;
+  for (double& rate : rates) {
+    try {
+      workers.emplace_back([&] {
+        using Clock = std::chrono::steady_clock;
+        kernel.run(chunk / 16); // wake the vector units before timing
+        const auto start = Clock::now();
+        const std::optional<double> startCpu = threadCpuSeconds();
+        std::int64_t iterations = 0;
+        float value = 0;
+        double elapsed = 0;
+        do {
+          value += kernel.run(chunk);
+          iterations += chunk;
+          elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        } while (elapsed < seconds);
+        // The time the thread ran, not the time it took: other work on a shared machine
+        // would otherwise show as a slower processor.
+        const std::optional<double> endCpu = threadCpuSeconds();
+        const double ran =
+            startCpu && endCpu && *endCpu > *startCpu ? *endCpu - *startCpu : elapsed;
+        rate = static_cast<double>(iterations) * kernel.flopsPerIteration / ran / 1e9;
+        sink.store(value, std::memory_order_relaxed);
+      });
+    } catch (const std::system_error&) {
+      // Fewer threads than asked for would measure a part of the processor as all of it.
+      allStarted = false;
+      break;
+    }
   }
   for (std::thread& worker : workers) {
     worker.join();
+  }
+  if (!allStarted || rates.empty()) {
+    return std::nullopt;
   }
   FmaPeak peak{0, kernel.name};
   for (double rate : rates) {
@@ -157,4 +184,4 @@ FmaPeak measureFmaPeak(int threads, double seconds) {
   return peak;
 }
 
-} // namespace ventaro::bench
+} // namespace ventaro::gpu::cpu
