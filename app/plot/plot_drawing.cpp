@@ -159,29 +159,39 @@ void setLine(cairo_t* cr, Line line, double width) {
   }
 }
 
+void drawDot(cairo_t* cr, double x, double y, double radius) {
+  cairo_new_sub_path(cr);
+  cairo_arc(cr, x, y, radius, 0, 6.283185307179586);
+  cairo_fill(cr);
+}
+
+// The trace as lines through its points; a point with no read neighbour, which a line would not
+// show, as a dot.
 void drawTrace(cairo_t* cr, const Frame& frame, const Scales& scales, const Scale& scale,
                const Trace& trace, const Colour& colour, Line line) {
   setColour(cr, colour);
   setLine(cr, line, line == Line::solid ? 2.0 : 1.5);
-  bool drawing = false;
-  for (const auto& [t, value] : trace) {
-    if (!value) {
-      drawing = false;
-      continue;
+  std::vector<std::pair<double, double>> run;
+  const auto endRun = [&] {
+    if (run.size() == 1) {
+      drawDot(cr, run.front().first, run.front().second, 3.0);
+    } else if (run.size() > 1) {
+      cairo_move_to(cr, run.front().first, run.front().second);
+      for (const auto& [x, y] : run) {
+        cairo_line_to(cr, x, y);
+      }
+      cairo_stroke(cr);
     }
-    const double x = xOf(frame, scales, t), y = yOf(frame, scale, *value);
-    if (drawing) {
-      cairo_line_to(cr, x, y);
+    run.clear();
+  };
+  for (const auto& [t, value] : trace) {
+    if (value) {
+      run.emplace_back(xOf(frame, scales, t), yOf(frame, scale, *value));
     } else {
-      cairo_move_to(cr, x, y);
-      // A lone point still shows: a line to itself is drawn with round caps.
-      cairo_line_to(cr, x, y);
-      drawing = true;
+      endRun();
     }
   }
-  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-  cairo_stroke(cr);
-  cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
+  endRun();
 }
 
 // A vertical scale at `x`: ticks, labels on the side away from the plot, and its title.
@@ -230,11 +240,8 @@ void drawGridAndTimeAxis(cairo_t* cr, const Frame& frame, const Scales& scales) 
 }
 
 void drawErrorMark(cairo_t* cr, double x, double y) {
-  constexpr double kRadius = 5.0;
   setColour(cr, kErrorRed);
-  cairo_new_sub_path(cr);
-  cairo_arc(cr, x, y, kRadius, 0, 6.283185307179586);
-  cairo_fill(cr);
+  drawDot(cr, x, y, 5.0);
 }
 
 void drawDevice(cairo_t* cr, const Frame& frame, const Scales& scales, const BurnInSeries& one,
@@ -356,6 +363,12 @@ void drawPicture(cairo_t* cr, double width, double height,
     drawDevice(cr, frame, scales, series[index], kPalette[index % kPalette.size()]);
   }
   cairo_restore(cr);
+  if (std::all_of(series.begin(), series.end(),
+                  [](const BurnInSeries& one) { return one.segments.empty(); })) {
+    setColour(cr, kInk);
+    showText(cr, "No segment was measured.", (frame.left + frame.right) / 2,
+             (frame.top + frame.bottom) / 2, 0.5);
+  }
   drawLegend(cr, frame, series);
 }
 
