@@ -53,6 +53,7 @@ LoadOutcome totalsOf(const TimedRunSummary& run) {
   bool differed = false;
   for (const SegmentRecord& segment : series.segments) {
     outcome.seconds += segment.seconds;
+    outcome.multiplications += segment.multiplications;
     outcome.mismatchedValues = std::max(outcome.mismatchedValues, segment.differingElements);
     differed = differed || segment.differingElements > 0;
   }
@@ -60,6 +61,8 @@ LoadOutcome totalsOf(const TimedRunSummary& run) {
     outcome.check = differed ? ResultCheck::failed : ResultCheck::passed;
     outcome.accuracyCheck = series.accuracyFailed ? ResultCheck::failed : ResultCheck::passed;
   }
+  outcome.valuesChecked = series.valuesChecked;
+  outcome.valuesOutsideBound = series.valuesOutsideBound;
   outcome.failure = series.failure;
   return outcome;
 }

@@ -40,8 +40,14 @@ void runOne(const BurnInDevice& entry, std::size_t index, const TelemetryMaker& 
     hooks.onSegment = [&](const BurnInSegment& segment) {
       const std::lock_guard lock(shared.mutex);
       BurnInSeries& series = shared.series[index];
-      series.segments.push_back(SegmentRecord{segment.t, segment.seconds, segment.gflops,
-                                              segment.differingElements, latest});
+      SegmentRecord record;
+      record.t = segment.t;
+      record.seconds = segment.seconds;
+      record.gflops = segment.gflops;
+      record.multiplications = segment.multiplications;
+      record.differingElements = segment.differingElements;
+      record.sensors = latest;
+      series.segments.push_back(std::move(record));
       series.sensorSeconds = sensorSeconds;
     };
     result = runBurnIn(*entry.device, options, stop, hooks);
@@ -56,6 +62,8 @@ void runOne(const BurnInDevice& entry, std::size_t index, const TelemetryMaker& 
   series.perSubmission = result.perSubmission;
   series.submissionsPerSegment = result.submissionsPerSegment;
   series.accuracyFailed = result.valuesOutsideBound > 0;
+  series.valuesChecked = result.valuesChecked;
+  series.valuesOutsideBound = result.valuesOutsideBound;
   series.failure = failure ? failure : result.failure;
   series.ended = true;
   shared.stopped[index] = static_cast<char>(result.stopped);

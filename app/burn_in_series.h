@@ -20,6 +20,8 @@ struct SegmentRecord {
   /// Seconds of work it timed, and the figure of that work (whole GFLOPS).
   double seconds = 0.0;
   std::int64_t gflops = 0;
+  /// Multiplications it completed.
+  std::int64_t multiplications = 0;
   /// Elements of its last product whose bits differ from the first product's.
   std::int64_t differingElements = 0;
   /// The sensors, read at the end of the segment.
@@ -33,8 +35,11 @@ struct BurnInSeries {
   double requestedSeconds = 0.0;
   std::int64_t dimension = 0;
   std::vector<SegmentRecord> segments;
-  /// The accuracy check of the first and last products against the exact product.
+  /// The accuracy check of the first and last products against the exact product: whether
+  /// it failed, the values it read and how many lay outside their bound.
   bool accuracyFailed = false;
+  std::int64_t valuesChecked = 0;
+  std::int64_t valuesOutsideBound = 0;
   /// Why the run ended early on its own (device lost, out of memory); none when it ran its
   /// time or was stopped.
   std::optional<std::string> failure;

@@ -85,7 +85,10 @@ int runTimedStart(const TimedStart& start) {
   }
   if (start.request.plotPath) {
     std::string why;
-    if (!renderPlot(runs, *start.request.plotPath, why)) {
+    const bool drawn = renderPlot(runs, *start.request.plotPath, why);
+    // The process draws one picture: the font caches go now, so that nothing is held at exit.
+    releasePictureCaches();
+    if (!drawn) {
       std::fprintf(stderr, "ventaro: cannot draw %s: %s\n",
                    displayText(*start.request.plotPath).c_str(), displayText(why).c_str());
       status = kExitFailed;

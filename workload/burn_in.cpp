@@ -9,10 +9,9 @@ namespace {
 // The rate is measured at this order, doubling the multiplications of one submission until
 // it takes long enough to time, or until the count grows absurd for a device this fast.
 constexpr std::int64_t kProbeDimension = 256;
+constexpr std::int64_t kSecondProbeDimension = 1024;
 constexpr double kProbeSeconds = 0.05;
 constexpr std::int64_t kProbeMaxCount = std::int64_t{1} << 20;
-// Three matrices of the order: the operand, the first product and the product.
-constexpr std::uint64_t kMatricesHeld = 3;
 
 // GFLOPS of a multiplication count in the seconds it took (not truncated: a slow device's
 // rate below 1 still sizes the run).
@@ -80,20 +79,25 @@ BurnInResult runBurnIn(gpu::Device& device, const BurnInOptions& options, std::s
   BurnInResult result;
   const std::int64_t smallest = std::max<std::int64_t>(options.smallestDimension, 1);
   const std::int64_t largest = std::max(options.largestDimension, smallest);
-  const std::optional<double> rate =
-      probeRate(device, std::clamp(kProbeDimension, smallest, largest), stop, now, result);
-  if (!rate) {
-    return result;
-  }
   // A GPU's submission must end before a driver's job timeout; a processor-type device has
   // no such watchdog, and a multiplication may take up to a segment there.
   const double bound = device.isProcessor() ? options.segmentSeconds : options.submissionSeconds;
+  const std::int64_t firstProbe = std::clamp(kProbeDimension, smallest, largest);
+  std::optional<double> rate = probeRate(device, firstProbe, stop, now, result);
+  if (!rate) {
+    return result;
+  }
+  // Small products run below a device's rate: where the first estimate allows a larger order,
+  // the rate is measured again nearer to it.
   std::int64_t dimension = burnInDimension(*rate, bound, smallest, largest);
-  const std::uint64_t workingSet = device.recommendedMaxWorkingSetSize();
-  while (dimension > smallest && static_cast<std::uint64_t>(dimension) *
-                                         static_cast<std::uint64_t>(dimension) * 4 * kMatricesHeld >
-                                     workingSet) {
-    dimension /= 2;
+  if (const std::int64_t secondProbe = std::min(dimension, kSecondProbeDimension);
+      secondProbe > firstProbe) {
+    const std::optional<double> nearer = probeRate(device, secondProbe, stop, now, result);
+    if (!nearer) {
+      return result;
+    }
+    rate = std::max(*rate, *nearer);
+    dimension = burnInDimension(*rate, bound, smallest, largest);
   }
   result.dimension = dimension;
 
@@ -134,10 +138,12 @@ BurnInResult runBurnIn(gpu::Device& device, const BurnInOptions& options, std::s
     if (remaining <= 0.0) {
       break;
     }
-    // The last segment is cut to the time left.
+    // The last segment takes the time left: up to one and a half segments, so that no
+    // sliver of a segment is left at the end.
     std::int64_t count = perSegment;
-    if (remaining < options.segmentSeconds) {
-      count = std::clamp<std::int64_t>(std::llround(remaining / perMultiplication), 1, perSegment);
+    if (remaining < 1.5 * options.segmentSeconds) {
+      count =
+          std::clamp<std::int64_t>(std::llround(remaining / perMultiplication), 1, 2 * perSegment);
     }
     const std::optional<SegmentTiming> timing =
         session.runSegment(count, plan.perSubmission, stop, hooks.whileBusy, now);

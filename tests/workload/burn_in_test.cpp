@@ -53,14 +53,15 @@ TEST(BurnIn, SegmentsOfAboutTwoSecondsInBoundedSubmissions) {
   EXPECT_EQ(onGpu.dimension, 4096);
   EXPECT_EQ(onGpu.perSubmission, 18);
   EXPECT_EQ(onGpu.submissionsPerSegment, 4);
-  EXPECT_GE(onGpu.segments.size(), 10U);
-  EXPECT_LE(onGpu.segments.size(), 11U);
+  EXPECT_GE(onGpu.segments.size(), 9U);
+  EXPECT_LE(onGpu.segments.size(), 10U);
   for (const BurnInSegment& segment : onGpu.segments) {
     EXPECT_NEAR(static_cast<double>(segment.gflops), 5000, 1);
-    EXPECT_LE(segment.seconds, 2.1);
+    // The last one takes the time left, up to one and a half segments.
+    EXPECT_LE(segment.seconds, &segment == &onGpu.segments.back() ? 3.1 : 2.1);
     EXPECT_EQ(segment.differingElements, 0);
   }
-  EXPECT_NEAR(onGpu.segments.back().t, 20.0, 0.5) << "the last segment is cut to the time left";
+  EXPECT_NEAR(onGpu.segments.back().t, 20.0, 0.1) << "the last segment takes the time left";
   EXPECT_EQ(onGpu.valuesChecked, 512) << "the first and the last products";
   EXPECT_EQ(onGpu.valuesOutsideBound, 0);
 
@@ -71,10 +72,6 @@ TEST(BurnIn, SegmentsOfAboutTwoSecondsInBoundedSubmissions) {
 
   TimedDevice slowGpu(1, false, 10.0);
   EXPECT_EQ(slowGpu.run().dimension, 512);
-
-  TimedDevice small(5000, false, 4.0);
-  small.device.workingSet = 3 * 1024 * 1024 * 4; // three 1024 × 1024 matrices
-  EXPECT_EQ(small.run().dimension, 1024);
 }
 
 TEST(BurnIn, EverySegmentIsComparedWithTheFirstProduct) {
