@@ -112,7 +112,7 @@ BurnInResult runBurnIn(gpu::Device& device, const BurnInOptions& options, std::s
     result.failure = session.failure();
     return result;
   }
-  const double perMultiplication =
+  double perMultiplication =
       first->seconds > 0.0
           ? first->seconds
           : static_cast<double>(operationsPerMultiplication(dimension)) / 1e9 / *rate;
@@ -163,6 +163,10 @@ BurnInResult runBurnIn(gpu::Device& device, const BurnInOptions& options, std::s
                                             timing->gflops, *differing});
     if (hooks.onSegment) {
       hooks.onSegment(result.segments.back());
+    }
+    // The time left is cut by the pace the device keeps now, not by its first submission.
+    if (timing->seconds > 0.0) {
+      perMultiplication = timing->seconds / static_cast<double>(timing->multiplications);
     }
     lastChecked = false;
     if (result.segments.size() == 1) {
