@@ -120,7 +120,9 @@ std::string burnInNoticeBody(const BurnInSeries& series) {
         body, "Throttled after " + durationInWords(throttling.t) +
                   (throttling.temperature ? " at " + degrees(*throttling.temperature) : "") + ".");
   } else if (judgement.verdict == Verdict::steady && measured) {
-    appendSentence(body, "Steady.");
+    appendSentence(body, judgement.hottest
+                             ? "Steady, hottest " + degrees(judgement.hottest->value) + "."
+                             : std::string("Steady."));
   }
   if (judgement.verdict == Verdict::unstable) {
     appendSentence(body, wrongResultsSentence(series, judgement));

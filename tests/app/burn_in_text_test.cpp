@@ -45,7 +45,8 @@ TEST(BurnInText, NoticeBodies) {
   const BurnInSeries wrong =
       recordedSeries({{2, 5120, 0, 0, 3}, {4, 5120, 0, 0, 12}, {6, 5120, 0, 0}}, 6);
   const std::pair<BurnInSeries, const char*> cases[] = {
-      {steady, "Ventaro measured 5120 GFLOPS for 10 minutes, lowest 4310. Steady. No errors."},
+      {steady, "Ventaro measured 5120 GFLOPS for 10 minutes, lowest 4310. Steady, hottest 76 °C. "
+               "No errors."},
       {throttled, "Ventaro measured 4310 GFLOPS for 10 minutes, lowest 4100. Throttled after 4 "
                   "minutes at 86 °C. No errors."},
       {recordedSeries({{2, 5120, 0, 0}, {4, 5120, 0, 0, 0, "power cap"}}, 4),
@@ -60,7 +61,8 @@ TEST(BurnInText, NoticeBodies) {
        "Ventaro measured 5120 GFLOPS for 2 seconds, lowest 5120. The results were "
        "wrong: the product lay outside the FP32 error bound."},
       {ended(steady, 2, std::nullopt), "Ventaro measured 5120 GFLOPS, lowest 4310. Stopped "
-                                       "after 10 minutes of 10 minutes. Steady. No errors."},
+                                       "after 10 minutes of 10 minutes. Steady, hottest 76 °C. "
+                                       "No errors."},
       {ended(recordedSeries({{2, 5120, 0, 0}, {42, 5100, 0, 0}}), 15, std::nullopt),
        "Ventaro measured 5110 GFLOPS, lowest 5100. Stopped after 42 seconds of 10 minutes. "
        "Steady. No errors."},
