@@ -79,16 +79,14 @@ std::unique_ptr<Source> nvmlSource(const nvml::Library& nvml, const std::string&
 }
 
 std::vector<std::string> clockEventWords(unsigned long long reasons) { // NOLINT(google-runtime-int)
-  static constexpr std::array<std::pair<std::uint64_t, const char*>, 9> kWords{{
-      {0x1, "idle"},
-      {0x2, "application clocks"},
+  // Only the reasons that hold the clocks back against the load: an idle device, clocks the
+  // user set, boost kept in step with other GPUs or a display's clock are no throttling.
+  static constexpr std::array<std::pair<std::uint64_t, const char*>, 5> kWords{{
       {0x4, "power cap"},
       {0x8, "hw slowdown"},
-      {0x10, "sync boost"},
       {0x20, "thermal"},
       {0x40, "hw thermal"},
       {0x80, "power brake"},
-      {0x100, "display clocks"},
   }};
   std::vector<std::string> words;
   for (const auto& [bit, word] : kWords) {
