@@ -21,7 +21,7 @@ struct SharedSeries {
 
 // The body of one device's thread: its sensors, its timed run, its series.
 void runOne(const BurnInDevice& entry, std::size_t index, const TelemetryMaker& telemetryFor,
-            const BurnInOptions& options, std::stop_token stop, SharedSeries& shared) {
+            const BurnInOptions& options, const std::stop_token& stop, SharedSeries& shared) {
   std::optional<std::string> failure;
   BurnInResult result;
   try {

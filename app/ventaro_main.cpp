@@ -96,6 +96,7 @@ int closeStandardOutput(std::ostream& standardOutput, int status) {
 // The devices of a timed start, as --device named them.
 std::vector<BurnInDevice> timedDevicesOf(const std::vector<NamedDevice>& named) {
   std::vector<BurnInDevice> devices;
+  devices.reserve(named.size());
   for (const NamedDevice& entry : named) {
     devices.push_back({entry.id, "", entry.device});
   }

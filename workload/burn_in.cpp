@@ -21,8 +21,9 @@ double rateOf(std::int64_t dimension, std::int64_t count, double seconds) {
 }
 
 // The measured rate at the probe order; none when stopped or failed (noted in `result`).
-std::optional<double> probeRate(gpu::Device& device, std::int64_t dimension, std::stop_token stop,
-                                const MonotonicClock& now, BurnInResult& result) {
+std::optional<double> probeRate(gpu::Device& device, std::int64_t dimension,
+                                const std::stop_token& stop, const MonotonicClock& now,
+                                BurnInResult& result) {
   LoadSession probe(device, dimension, LoadSession::Product::separate);
   if (!probe.prepare()) {
     result.failure = probe.failure();
@@ -74,8 +75,9 @@ SubmissionPlan submissionPlan(double secondsPerMultiplication, const BurnInOptio
   return plan;
 }
 
-BurnInResult runBurnIn(gpu::Device& device, const BurnInOptions& options, std::stop_token stop,
-                       const BurnInHooks& hooks, const MonotonicClock& now) {
+BurnInResult runBurnIn(gpu::Device& device, const BurnInOptions& options,
+                       const std::stop_token& stop, const BurnInHooks& hooks,
+                       const MonotonicClock& now) {
   BurnInResult result;
   const std::int64_t smallest = std::max<std::int64_t>(options.smallestDimension, 1);
   const std::int64_t largest = std::max(options.largestDimension, smallest);

@@ -76,7 +76,8 @@ SubmissionPlan submissionPlan(double secondsPerMultiplication, const BurnInOptio
 /// Runs the timed load on `device` until `options.seconds` of segments have passed, `stop`
 /// is requested (within one submission), or the device fails. The rate is first measured at a
 /// small order to choose the order; the first submission at that order sizes the rest.
-BurnInResult runBurnIn(gpu::Device& device, const BurnInOptions& options, std::stop_token stop,
-                       const BurnInHooks& hooks, const MonotonicClock& now = steadySeconds);
+BurnInResult runBurnIn(gpu::Device& device, const BurnInOptions& options,
+                       const std::stop_token& stop, const BurnInHooks& hooks,
+                       const MonotonicClock& now = steadySeconds);
 
 } // namespace ventaro

@@ -119,7 +119,7 @@ bool LoadSession::prepare() {
 }
 
 std::optional<SegmentTiming> LoadSession::runSegment(std::int64_t count, std::int64_t perSubmission,
-                                                     std::stop_token stop,
+                                                     const std::stop_token& stop,
                                                      const std::function<void()>& whileBusy,
                                                      const MonotonicClock& now) {
   if (failure_ || !kernel_) {
@@ -154,7 +154,7 @@ std::optional<SegmentTiming> LoadSession::runSegment(std::int64_t count, std::in
   std::int64_t inFlightCount = encoded;
   const double t0 = now();
   inFlight->commit();
-  double t1 = t0;
+  double t1 = 0.0;
   for (;;) {
     // The next submission is encoded while this one runs, and committed once it has ended:
     // submissions never overlap, whatever order a backend keeps between them.

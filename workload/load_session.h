@@ -62,7 +62,7 @@ public:
   /// `whileBusy` (may be empty) runs once while the last submission is on the device. None once the
   /// load has failed (the reason in failure()).
   std::optional<SegmentTiming> runSegment(std::int64_t count, std::int64_t perSubmission,
-                                          std::stop_token stop,
+                                          const std::stop_token& stop,
                                           const std::function<void()>& whileBusy,
                                           const MonotonicClock& now);
 
