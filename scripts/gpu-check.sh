@@ -1,8 +1,9 @@
 #!/bin/bash
 # One command for a machine with an NVIDIA GPU: builds with the CUDA backend required, runs
 # the GPU tests with a skip counted as a failure (the Vulkan backend's too where NVIDIA's
-# Vulkan driver is installed), runs ventaro-bench, and a user start that shows its result on
-# the terminal. Prints each result line; exits non-zero on any failure.
+# Vulkan driver is installed), runs ventaro-bench, a user start that shows its result on the
+# terminal, and a 30-second timed run with the sensors it reads there. Prints each result
+# line; exits non-zero on any failure.
 #   scripts/gpu-check.sh [build-folder]      (default: build-gpu)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -57,4 +58,12 @@ line=$(env -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" XDG_RUNTIME_DIR="$home" \
   fail "user start failed"
 echo "user start: $line"
 case $line in *" GFLOPS.") ;; *) fail "no result from the user start" ;; esac
+
+# A timed run on the GPU: its order, its segments, the sensors read there and its verdict.
+timed=$(env -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" XDG_RUNTIME_DIR="$home" \
+  DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent timeout 120 "$build/app/ventaro" \
+  --duration 30s --json 2>"$home/timed.err") || { tail -5 "$home/timed.err"; fail "timed run failed"; }
+echo "timed run: $(tail -1 "$home/timed.err")"
+echo "timed run: $(echo "$timed" | grep -oE '"(dimension|verdict|median_gflops|lowest_gflops|peak_gflops|sensor_read_s)":[^,]*' | tr '\n' ' ')"
+echo "timed run: last segment: $(echo "$timed" | grep -oE '\{"t":[^]]*\][^]]*\]\}\]' | tail -1)"
 echo "gpu-check: passed"
