@@ -138,8 +138,10 @@ std::string burnInStatusLine(const BurnInSeries& series) {
   const bool withHours = elapsed >= kHour || series.requestedSeconds >= kHour;
 
   std::string line = displayText(series.deviceId) + " " + clockTime(elapsed, withHours);
+  // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about "text" + a temporary.
   if (series.requestedSeconds > 0) {
-    line += "/" + clockTime(series.requestedSeconds, withHours);
+    line += '/';
+    line += clockTime(series.requestedSeconds, withHours);
   }
   if (series.segments.empty()) {
     return line;
@@ -149,12 +151,18 @@ std::string burnInStatusLine(const BurnInSeries& series) {
   for (const SegmentRecord& segment : series.segments) {
     errors += segment.differingElements > 0 ? 1 : 0;
   }
-  line += " " + std::to_string(last.gflops) + " GFLOPS " + counted(errors, "error");
+  line += ' ';
+  line += std::to_string(last.gflops);
+  line += " GFLOPS ";
+  line += counted(errors, "error");
   if (const std::optional<telemetry::Reading> hottest = hottestTemperature(last.sensors)) {
-    line += " " + degrees(hottest->value);
+    line += ' ';
+    line += degrees(hottest->value);
   }
   if (const std::optional<double> clock = segmentClock(last.sensors)) {
-    line += " " + std::to_string(whole(*clock)) + " MHz";
+    line += ' ';
+    line += std::to_string(whole(*clock));
+    line += " MHz";
   }
   return line;
 }
