@@ -1,6 +1,7 @@
 #include "workload/vulkan/vulkan_device.h"
 
 #include "workload/cpu/memory_headroom.h"
+#include "workload/vulkan/amd_peak.h"
 #include "workload/vulkan/vulkan_batch.h"
 
 #include <cstring>
@@ -183,6 +184,14 @@ std::optional<std::int64_t> VulkanDevice::countDifferences(const Matrix& a, cons
   std::uint32_t differences = 0;
   std::memcpy(&differences, (*counter)->mapped(), sizeof(differences));
   return differences;
+}
+
+std::optional<double> VulkanDevice::peakGflops() const {
+  if (facts_.activeComputeUnits == 0) {
+    return std::nullopt;
+  }
+  return amdPeakGflops(facts_.activeComputeUnits, facts_.dualIssue,
+                       readHighestShaderClockMhz(facts_.pciRoot, facts_.pci.address));
 }
 
 std::optional<std::vector<float>>

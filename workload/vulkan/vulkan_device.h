@@ -34,8 +34,13 @@ struct DeviceFacts {
   /// The largest buffer the device binds as one storage buffer in one allocation.
   std::uint64_t maxBufferBytes = 0;
   GemmTiles tiles;
-  /// The FP32 peak where the driver reports enough to work it out (see amd_peak.h).
-  std::optional<double> peakGflops;
+  /// What an AMD GPU's FP32 peak is worked out from when it is asked for (see amd_peak.h):
+  /// its active compute units (0 for any other device, or where the driver does not say),
+  /// whether its lanes issue two FP32 operations per clock, and the root of the PCI folders
+  /// its kernel driver's shader clock levels are read under.
+  std::uint32_t activeComputeUnits = 0;
+  bool dualIssue = false;
+  std::string pciRoot;
 };
 
 class VulkanDevice final : public BackendDevice<VulkanCommandBuffer, VulkanMatrix, VulkanBuffer> {
@@ -60,7 +65,8 @@ public:
   readElements(const Matrix& matrix, std::span<const ElementPosition> positions) override;
   bool isProcessor() const override { return facts_.processor; }
   std::optional<PciIdentity> pciIdentity() const override { return facts_.pci; }
-  std::optional<double> peakGflops() const override { return facts_.peakGflops; }
+  /// The AMD peak, from the clock levels read now; none for any other device.
+  std::optional<double> peakGflops() const override;
 
   const DeviceFacts& facts() const { return facts_; }
   VkPhysicalDevice physical() const { return physical_; }

@@ -78,17 +78,6 @@ bool layeredDriver(VkDriverId driver) {
 // lanes issue two FP32 operations per clock (the headers here predate its name macro).
 constexpr const char* kCooperativeMatrixExtension = "VK_KHR_cooperative_matrix";
 
-// An AMD GPU's peak from its active compute units and its kernel driver's highest shader
-// clock; none for any other device, and where either figure is missing.
-std::optional<double> amdPeak(const DeviceFacts& facts, const Extensions& extensions,
-                              std::uint32_t activeComputeUnits, const std::string& pciRoot) {
-  if (facts.processor || facts.pci.vendorId != pci_vendor::kAmd || activeComputeUnits == 0) {
-    return std::nullopt;
-  }
-  return amdPeakGflops(activeComputeUnits, offers(extensions, kCooperativeMatrixExtension),
-                       readHighestShaderClockMhz(pciRoot, facts.pci.address));
-}
-
 DeviceFacts factsOf(const InstanceApi& api, VkPhysicalDevice physical, const std::string& pciRoot) {
   VkPhysicalDeviceProperties basic{};
   api.vkGetPhysicalDeviceProperties(physical, &basic);
@@ -158,7 +147,12 @@ DeviceFacts factsOf(const InstanceApi& api, VkPhysicalDevice physical, const std
   facts.tiles =
       gemmTilesFor({limits.maxComputeWorkGroupInvocations, limits.maxComputeWorkGroupSize[0],
                     limits.maxComputeSharedMemorySize, version11 ? subgroup.subgroupSize : 0});
-  facts.peakGflops = amdPeak(facts, extensions, cores.activeComputeUnitCount, pciRoot);
+  // The figures of an AMD GPU's peak; its clock is read only when the peak is asked for.
+  if (!facts.processor && facts.pci.vendorId == pci_vendor::kAmd) {
+    facts.activeComputeUnits = cores.activeComputeUnitCount;
+    facts.dualIssue = offers(extensions, kCooperativeMatrixExtension);
+    facts.pciRoot = pciRoot;
+  }
   return facts;
 }
 
