@@ -59,7 +59,7 @@ LoadOutcome totalsOf(const TimedRunSummary& run) {
   }
   if (!series.segments.empty()) {
     outcome.check = differed ? ResultCheck::failed : ResultCheck::passed;
-    outcome.accuracyCheck = series.accuracyFailed ? ResultCheck::failed : ResultCheck::passed;
+    outcome.accuracyCheck = series.accuracyFailed() ? ResultCheck::failed : ResultCheck::passed;
   }
   outcome.valuesChecked = series.valuesChecked;
   outcome.valuesOutsideBound = series.valuesOutsideBound;

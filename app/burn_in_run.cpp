@@ -59,13 +59,9 @@ void runOne(const BurnInDevice& entry, std::size_t index, const TelemetryMaker& 
   const std::lock_guard lock(shared.mutex);
   BurnInSeries& series = shared.series[index];
   series.dimension = result.dimension;
-  series.perSubmission = result.perSubmission;
-  series.submissionsPerSegment = result.submissionsPerSegment;
-  series.accuracyFailed = result.valuesOutsideBound > 0;
   series.valuesChecked = result.valuesChecked;
   series.valuesOutsideBound = result.valuesOutsideBound;
   series.failure = failure ? failure : result.failure;
-  series.ended = true;
   shared.stopped[index] = static_cast<char>(result.stopped);
   --shared.running;
   shared.changed.notify_all();
@@ -99,7 +95,6 @@ std::vector<BurnInSeries> runTimedLoads(const BurnInRequest& request,
       } catch (const std::system_error& error) {
         // No thread under a thread limit: that device does not run, the others do.
         shared.series[i].failure = std::string("cannot start its thread: ") + error.what();
-        shared.series[i].ended = true;
       }
     }
   }

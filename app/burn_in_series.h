@@ -35,9 +35,8 @@ struct BurnInSeries {
   double requestedSeconds = 0.0;
   std::int64_t dimension = 0;
   std::vector<SegmentRecord> segments;
-  /// The accuracy check of the first and last products against the exact product: whether
-  /// it failed, the values it read and how many lay outside their bound.
-  bool accuracyFailed = false;
+  /// The accuracy check of the first and last products against the exact product: the
+  /// values it read and how many lay outside their bound.
   std::int64_t valuesChecked = 0;
   std::int64_t valuesOutsideBound = 0;
   /// Why the run ended early on its own (device lost, out of memory); none when it ran its
@@ -45,13 +44,11 @@ struct BurnInSeries {
   std::optional<std::string> failure;
   /// The number of the signal that stopped it, 0 when none did.
   int stoppedBySignal = 0;
-  /// Whether it has ended (for a live view of runs under way).
-  bool ended = false;
   /// Seconds spent reading the sensors, all segments together.
   double sensorSeconds = 0.0;
-  /// Multiplications per submission and submissions per segment, as sized from the first.
-  std::int64_t perSubmission = 0;
-  std::int64_t submissionsPerSegment = 0;
+
+  /// Whether the accuracy check failed.
+  bool accuracyFailed() const { return valuesOutsideBound > 0; }
 };
 
 } // namespace ventaro

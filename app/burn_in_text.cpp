@@ -72,7 +72,7 @@ std::string wrongResultsSentence(const BurnInSeries& series, const BurnInJudgeme
                 std::to_string(judgement.segmentsWithErrors) + " of " +
                 counted(static_cast<long long>(series.segments.size()), "segment");
   }
-  if (series.accuracyFailed) {
+  if (series.accuracyFailed()) {
     sentence += std::string(judgement.segmentsWithErrors > 0 ? ", and " : "") +
                 "the product lay outside the FP32 error bound";
   }

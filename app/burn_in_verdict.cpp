@@ -130,7 +130,7 @@ BurnInJudgement judgeBurnIn(const BurnInSeries& series) {
   }
   judgement.medianGflops = median(std::move(figures));
   judgement.throttling = firstThrottling(series);
-  if (judgement.segmentsWithErrors > 0 || series.accuracyFailed) {
+  if (judgement.segmentsWithErrors > 0 || series.accuracyFailed()) {
     judgement.verdict = Verdict::unstable;
   } else if (judgement.throttling) {
     judgement.verdict = Verdict::throttled;

@@ -41,7 +41,7 @@ void reportProblems(const BurnInSeries& series, const BurnInJudgement& judgement
                  id.c_str(), static_cast<long long>(judgement.segmentsWithErrors),
                  static_cast<long long>(judgement.mostDifferingElements));
   }
-  if (series.accuracyFailed) {
+  if (series.accuracyFailed()) {
     std::fprintf(stderr,
                  "ventaro: %s: the results were wrong: values of the product lay outside the "
                  "FP32 error bound of the exact product\n",

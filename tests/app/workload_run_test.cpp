@@ -40,8 +40,8 @@ struct RunOfFakes {
     gpus.defaultDevice->onCommit = [this] { log.record("load"); };
   }
   void start(std::function<void(const RunReport&)> report = {}) {
-    startWorkloadRun({&application, center, &gpus, std::move(report), {}, {}}, 100, RunKind::benchmark,
-                     false, delegate);
+    startWorkloadRun({&application, center, &gpus, std::move(report), {}, {}}, 100,
+                     RunKind::benchmark, false, delegate);
   }
   const NotificationContent& posted(std::size_t i) const { return center->posted.at(i).second; }
 
