@@ -3,13 +3,10 @@
 #include "workload/load_session.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cmath>
 #include <limits>
-#include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
-#include <vector>
 
 namespace ventaro {
 namespace {
@@ -46,7 +43,6 @@ LoadOutcome runMatrixLoad(gpu::Device& device, std::int64_t dimension, std::int6
   LoadOutcome outcome;
   outcome.dimension = dimension;
   outcome.multiplications = effectiveRepetitions(dimension, repetitions);
-  LoadSession session(device, dimension, LoadSession::Product::inPlace);
   if (outcome.multiplications == 0) {
     const std::string detail = device.lastFailure();
     const std::string what = "nothing to compute for dimension " + std::to_string(dimension) +
@@ -54,6 +50,7 @@ LoadOutcome runMatrixLoad(gpu::Device& device, std::int64_t dimension, std::int6
     outcome.failure = detail.empty() ? what : what + ": " + detail;
     return outcome;
   }
+  LoadSession session(device, dimension, LoadSession::Product::inPlace);
   if (!session.prepare()) {
     return failedLoad(outcome, *session.failure());
   }
