@@ -1,17 +1,16 @@
 #include "app/plot/render_plot.h"
 
 #include "app/plot/plot_drawing.h"
-#include "app/plot/replacing_file.h"
 #include "platform/display_text.h"
 
 #include <algorithm>
 #include <cairo-svg.h>
 #include <cctype>
-#include <cerrno>
 #include <filesystem>
 #include <fontconfig/fontconfig.h>
+#include <glib.h>
 #include <memory>
-#include <unistd.h>
+#include <string>
 
 namespace ventaro {
 
@@ -19,26 +18,9 @@ namespace {
 
 enum class Format { png, svg };
 
-// Where cairo's output goes: the temporary file, and the first write error.
-struct Sink {
-  int fd = -1;
-  int error = 0;
-};
-
+// Where cairo's output goes: the picture's bytes, written to the file once it is whole.
 cairo_status_t writeToSink(void* closure, const unsigned char* data, unsigned int length) {
-  Sink& sink = *static_cast<Sink*>(closure);
-  while (length > 0) {
-    const ssize_t count = ::write(sink.fd, data, length);
-    if (count < 0 && errno == EINTR) {
-      continue;
-    }
-    if (count <= 0) {
-      sink.error = count < 0 ? errno : EIO;
-      return CAIRO_STATUS_WRITE_ERROR;
-    }
-    data += count;
-    length -= static_cast<unsigned int>(count);
-  }
+  static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
   return CAIRO_STATUS_SUCCESS;
 }
 
@@ -66,7 +48,8 @@ cairo_status_t draw(cairo_surface_t* surface, double width, double height,
   return cairo_status(cr.get());
 }
 
-cairo_status_t writePicture(Format format, const std::vector<BurnInSeries>& series, Sink& sink) {
+cairo_status_t writePicture(Format format, const std::vector<BurnInSeries>& series,
+                            std::string& sink) {
   const double width = plot::kPictureWidth, height = plot::pictureHeight(series);
   if (format == Format::svg) {
     const Surface surface(cairo_svg_surface_create_for_stream(writeToSink, &sink, width, height),
@@ -93,19 +76,25 @@ bool renderPlot(const std::vector<BurnInSeries>& series, const std::string& path
     why = "cannot write " + displayText(path) + ": a picture's name must end in .png or .svg";
     return false;
   }
-  plot::ReplacingFile file(path);
-  if (!file.open(why)) {
-    return false;
-  }
-  Sink sink{file.fd()};
-  const cairo_status_t status = writePicture(*format, series, sink);
+  std::string picture;
+  const cairo_status_t status = writePicture(*format, series, picture);
   if (status != CAIRO_STATUS_SUCCESS) {
-    why = sink.error != 0
-              ? file.failure(sink.error)
-              : "cannot draw " + displayText(path) + ": " + cairo_status_to_string(status);
+    why = "cannot draw " + displayText(path) + ": " + cairo_status_to_string(status);
     return false;
   }
-  return file.commit(why);
+  // GLib writes a new file beside the target, syncs it and renames it over the target: the
+  // picture appears whole or not at all, a link at the target is replaced, never followed,
+  // and a failed write leaves nothing behind.
+  GError* error = nullptr;
+  if (g_file_set_contents_full(path.c_str(), picture.data(), static_cast<gssize>(picture.size()),
+                               static_cast<GFileSetContentsFlags>(G_FILE_SET_CONTENTS_CONSISTENT |
+                                                                  G_FILE_SET_CONTENTS_DURABLE),
+                               0666, &error) == FALSE) {
+    why = error->message;
+    g_error_free(error);
+    return false;
+  }
+  return true;
 }
 
 void releasePictureCaches() {
