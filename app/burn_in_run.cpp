@@ -40,14 +40,7 @@ void runOne(const BurnInDevice& entry, std::size_t index, const TelemetryMaker& 
     hooks.onSegment = [&](const BurnInSegment& segment) {
       const std::lock_guard lock(shared.mutex);
       BurnInSeries& series = shared.series[index];
-      SegmentRecord record;
-      record.t = segment.t;
-      record.seconds = segment.seconds;
-      record.gflops = segment.gflops;
-      record.multiplications = segment.multiplications;
-      record.differingElements = segment.differingElements;
-      record.sensors = latest;
-      series.segments.push_back(std::move(record));
+      series.segments.push_back(SegmentRecord{segment, latest});
       series.sensorSeconds = sensorSeconds;
     };
     result = runBurnIn(*entry.device, options, stop, hooks);

@@ -1,10 +1,11 @@
 #pragma once
 
 // What a timed run on one device recorded: one entry per segment, with its figure, its
-// repeatability check and the sensors read at its end, and how the run ended. The verdict,
+// repeatability check and the sensors read while it ran, and how the run ended. The verdict,
 // the notice, the JSON and the picture are all made from it.
 
 #include "telemetry/sample.h"
+#include "workload/burn_in.h"
 
 #include <cstdint>
 #include <optional>
@@ -13,18 +14,9 @@
 
 namespace ventaro {
 
-/// One segment of a timed run.
-struct SegmentRecord {
-  /// Seconds from the start of the run to the end of the segment.
-  double t = 0.0;
-  /// Seconds of work it timed, and the figure of that work (whole GFLOPS).
-  double seconds = 0.0;
-  std::int64_t gflops = 0;
-  /// Multiplications it completed.
-  std::int64_t multiplications = 0;
-  /// Elements of its last product whose bits differ from the first product's.
-  std::int64_t differingElements = 0;
-  /// The sensors, read at the end of the segment.
+/// One segment of a timed run, as the load measured it (time, figure, multiplications,
+/// elements that differ from the first product), with the sensors read while it ran.
+struct SegmentRecord : BurnInSegment {
   telemetry::Sample sensors;
 };
 

@@ -32,10 +32,14 @@ struct BurnInOptions {
 
 /// One segment as the run measured it.
 struct BurnInSegment {
-  double t = 0.0; // seconds from the start of the first segment to the end of this one
+  /// Seconds from the start of the first segment to the end of this one.
+  double t = 0.0;
+  /// Seconds of work it timed, the multiplications it completed, and their figure (whole
+  /// GFLOPS).
   double seconds = 0.0;
   std::int64_t multiplications = 0;
   std::int64_t gflops = 0;
+  /// Elements of its last product whose bits differ from the first product's.
   std::int64_t differingElements = 0;
 };
 
