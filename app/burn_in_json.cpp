@@ -50,15 +50,13 @@ LoadOutcome totalsOf(const TimedRunSummary& run) {
   LoadOutcome outcome;
   outcome.dimension = series.dimension;
   outcome.gflops = run.medianGflops;
-  bool differed = false;
   for (const SegmentRecord& segment : series.segments) {
     outcome.seconds += segment.seconds;
     outcome.multiplications += segment.multiplications;
     outcome.mismatchedValues = std::max(outcome.mismatchedValues, segment.differingElements);
-    differed = differed || segment.differingElements > 0;
   }
   if (!series.segments.empty()) {
-    outcome.check = differed ? ResultCheck::failed : ResultCheck::passed;
+    outcome.check = outcome.mismatchedValues > 0 ? ResultCheck::failed : ResultCheck::passed;
     outcome.accuracyCheck = series.accuracyFailed() ? ResultCheck::failed : ResultCheck::passed;
   }
   outcome.valuesChecked = series.valuesChecked;

@@ -100,7 +100,10 @@ std::string durationInWords(double seconds) {
 }
 
 std::string burnInNoticeBody(const BurnInSeries& series) {
-  const BurnInJudgement judgement = judgeBurnIn(series);
+  return burnInNoticeBody(series, judgeBurnIn(series));
+}
+
+std::string burnInNoticeBody(const BurnInSeries& series, const BurnInJudgement& judgement) {
   const bool measured = !series.segments.empty();
   const std::string ending = endingSentence(series, judgement);
 

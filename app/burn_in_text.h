@@ -4,6 +4,7 @@
 // shows its progress while it runs.
 
 #include "app/burn_in_series.h"
+#include "app/burn_in_verdict.h"
 
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ std::string durationInWords(double seconds);
 /// when the results were wrong), and "No errors." or what was wrong. A run without segments
 /// says "Ventaro measured 0 GFLOPS." and why it ended.
 std::string burnInNoticeBody(const BurnInSeries& series);
+/// The same, for a series already judged (`judgement` is judgeBurnIn(series)).
+std::string burnInNoticeBody(const BurnInSeries& series, const BurnInJudgement& judgement);
 
 /// One device's progress: "vulkan:0 1:05/10:00 4102 GFLOPS 0 errors 78 °C 1650 MHz". The time
 /// run and the time asked for (h:mm:ss from an hour on), the last segment's figure, the segments

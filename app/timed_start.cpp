@@ -74,7 +74,7 @@ int runTimedStart(const TimedStart& start) {
       status = kExitFailed;
     }
     // One notice per device; several devices keep theirs apart by the device's name.
-    NotificationContent content{series.deviceName, burnInNoticeBody(series), true};
+    NotificationContent content{series.deviceName, burnInNoticeBody(series, judgement), true};
     const std::string identifier =
         runs.size() == 1 ? std::string(kResultNoticeIdentifier)
                          : std::string(kResultNoticeIdentifier) + " " + series.deviceId;
