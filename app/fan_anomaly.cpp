@@ -18,9 +18,6 @@ template <typename Read> auto readOrNone(Read read) -> std::optional<decltype(re
   }
 }
 
-// Fan keys carry the index as one decimal digit.
-constexpr std::int64_t kMostFans = 10;
-
 FanValues readFan(std::int64_t index, bool current) {
   using namespace SMCAccess;
   FanValues fan;

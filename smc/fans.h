@@ -28,6 +28,9 @@ struct Fan {
 // defaults catch it as well.
 namespace ventaro::SMCAccess {
 
+/// The most fans the keys can name (indices 0 to 9).
+inline constexpr std::int64_t kMostFans = 10;
+
 // The number of fans, 0 to 255 ("FNum").
 std::int64_t readFanCount();
 

@@ -11,9 +11,6 @@
 namespace ventaro::telemetry {
 namespace {
 
-// Fan keys hold one decimal digit.
-constexpr std::int64_t kMostFans = 10;
-
 // The SMC layer keeps one process-wide connection and no lock of its own.
 std::mutex& smcLock() {
   static std::mutex lock;
@@ -50,7 +47,7 @@ bool hasTarget(std::int64_t index) {
 std::vector<SmcFan> listFans() {
   std::vector<SmcFan> fans;
   try {
-    const std::int64_t count = std::min(SMCAccess::readFanCount(), kMostFans);
+    const std::int64_t count = std::min(SMCAccess::readFanCount(), SMCAccess::kMostFans);
     for (std::int64_t index = 0; index < count; ++index) {
       fans.push_back({index, hasTarget(index)});
     }
